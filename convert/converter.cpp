@@ -1,0 +1,116 @@
+#include "convert/converter.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "enhance/color_range.h"
+#include "enhance/hdr.h"
+#include "enhance/oversaturate.h"
+#include "enhance/sharpen.h"
+#include "plus4/prg_image.h"
+#include "plus4/raster_routine.h"
+#include "reduce/align_grid.h"
+#include "reduce/cell_pairs.h"
+#include "reduce/dither.h"
+#include "reduce/mix_candidates.h"
+
+namespace tavrix {
+
+namespace {
+constexpr int kXsDfli = 3;
+}
+
+void Converter::run(const Picture& source, ConversionOutput& out) {
+  // Every stage after the grid alignment depends on a 320x200 picture.
+  const bool wide = source.width == 327 && source.height == 207;
+  if (!(source.width == 320 && source.height == 200) && !wide)
+    throw std::invalid_argument("the source picture must be 320x200 or 327x207, not " +
+                                std::to_string(source.width) + "x" + std::to_string(source.height));
+  host_.showStatus("Converting to color profile.", Pump::Yes);
+  host_.setButtonsEnabled(false);
+
+  // The state lives until the end of this call, also when a stage throws.
+  ConversionState state;
+  ConversionState& s = state;
+  s.settings = host_.readSettings();
+  s.prg = &out.prgImage;
+  assemblePrgImage(out.prgImage, s.settings.outputMode);
+  s.rowGroupShift = rowGroupShift(s.settings.outputMode);
+
+  if (out.resultImage) {
+    out.resultImage.reset();
+    host_.repaint();
+  }
+  out.resultImage = source;
+  s.result = &*out.resultImage;
+  host_.repaint();
+
+  const int w = s.width(), h = s.height();
+  s.candidates.allocate(w, h);
+  s.sourceBytes.allocate(w, h);
+  s.work.allocate(w, h);
+  s.labPairs.allocate(w, h);
+  s.errors.allocate(w, h);
+  buildPaletteTables(s.palette, s.settings.colormap == 1);
+
+  for (int y = 0; y < h; ++y) {
+    const uint32_t* row = s.result->row(y);
+    for (int x = 0; x < w; ++x) {
+      uint8_t* b = s.sourceBytes.at(y, x);
+      b[0] = uint8_t(redOf(row[x]));
+      b[1] = uint8_t(greenOf(row[x]));
+      b[2] = uint8_t(blueOf(row[x]));
+    }
+  }
+
+  if (s.settings.hdr > 0) expandHdr(s);
+  oversaturate(s);
+  sharpen(s);  // also the blend and target copy, which always run
+  if (s.settings.colorRange > 0) stretchColorRange(s);
+  mixCandidates(s);
+  if (s.width() == 327) alignCellGrid(s);  // from here on the picture is 320x200
+  host_.repaint();
+
+  host_.showStatus("Generating conversion buffers.", Pump::Yes);
+  buildLabPairs(s, random_);
+  s.lineShift.assign(200, 0);
+
+  const bool xs = s.settings.outputMode == kXsDfli;
+  if (xs) {
+    findNearestEntries(s);
+    searchLineShifts(s);
+    smoothShiftedEdge(s);
+    rotateShiftedRows(s);
+    generateRasterRoutine(s);
+  }
+
+  host_.showStatus("calculating error table 1", Pump::No);
+  buildErrorTable(s, 0);
+  host_.showStatus("calculating error table 2", Pump::No);
+  buildErrorTable(s, 1);
+
+  const int groups = s.height() >> s.rowGroupShift;
+  const int rows = 1 << s.rowGroupShift;
+  for (int g = 0; g < groups; ++g) {
+    const int r0 = g << s.rowGroupShift;
+    const int r1 = std::min(r0 + rows - 1, s.height() - 1);
+    for (int c = 0; c < s.width() / 8; ++c) {
+      CellWindow window{r0, r1, 8 * c, std::min(8 * c + 7, s.width() - 1)};
+      encodeCell(s, g, c, selectCellPair(s, window));
+    }
+    if (xs) {
+      fixLastCell(s, g);
+      rotatePreviewRows(s, g);
+    }
+    host_.showStatus("Conversion progress: " + std::to_string(g + 1) + " / " + std::to_string(groups), Pump::Yes);
+    if (r0 % 8 == 0) host_.repaint();
+  }
+
+  finishPrgImage(out.prgImage, s.settings.outputMode);
+  host_.setButtonsEnabled(true);
+  state = ConversionState();  // release the buffers before "Ready"
+  host_.showStatus("Ready", Pump::No);
+  host_.repaint();
+}
+
+}  // namespace tavrix

@@ -1,0 +1,82 @@
+#include "enhance/color_range.h"
+
+#include <algorithm>
+
+namespace tavrix {
+
+const float kCubeCorners[8][3] = {{0, 0, 0}, {0, 0, 1}, {0, 1, 0}, {0, 1, 1},
+                                  {1, 0, 0}, {1, 0, 1}, {1, 1, 0}, {1, 1, 1}};
+
+void buildRangeTables(ConversionState& s) {
+  auto& targets = s.rangeTargets;
+  for (int k = 0; k < 8; ++k) targets[k][3] = float(1e13);
+  // Each corner keeps the first pixel in scan order of least distance; the stored
+  // distance is that of the unclipped colour.
+  for (int y = 0; y < s.height(); ++y)
+    for (int x = 0; x < s.width(); ++x) {
+      const float* t = s.work.target(y, x);
+      for (int k = 0; k < 8; ++k) {
+        float d = rgbDistanceSquared(t, kCubeCorners[k]);
+        if (targets[k][3] > d) {
+          for (int c = 0; c < 3; ++c) targets[k][c] = std::max(t[c], 0.0f);
+          targets[k][3] = d;
+        }
+      }
+    }
+  // Black and white do not set the reference radius.
+  float radius = targets[1][3];
+  for (int k = 2; k <= 6; ++k) radius = std::min(radius, targets[k][3]);
+
+  for (int k = 0; k < 8; ++k) {
+    float d = targets[k][3];
+    if (d > 0) {
+      float o = std::min(float(double(radius) / d), 1.0f);
+      for (int c = 0; c < 3; ++c)
+        targets[k][c] = float(double(targets[k][c]) * o + double(kCubeCorners[k][c]) * (1 - double(o)));
+    }
+  }
+  if (s.settings.colorRange == 1)
+    for (int k = 0; k < 8; ++k)
+      for (int c = 0; c < 3; ++c) targets[k][c] = float((double(targets[k][c]) + kCubeCorners[k][c]) / 2);
+
+  for (int k = 0; k < 8; ++k)
+    for (int c = 0; c < 3; ++c) {
+      targets[k + 8][c] = float(targets[k][c] * kHalfLevel);
+      s.rangeSources[k][c] = kCubeCorners[k][c];
+      s.rangeSources[k + 8][c] = float(kCubeCorners[k][c] * kHalfLevel);
+    }
+}
+
+void decomposePixel(const ConversionState& s, const float t[3], float out[3]) {
+  float e[3] = {t[0], t[1], t[2]}, a[3] = {0, 0, 0};
+  // 128 sequential choices, each compensating the error of the earlier ones.
+  for (int step = 0; step < 128; ++step) {
+    float best = float(1e10);
+    int j = 0;
+    for (int i = 0; i < 16; ++i) {
+      float d = rgbDistanceSquared(e, s.rangeTargets[i]);
+      if (d < best) {
+        best = d;
+        j = i;
+      }
+    }
+    for (int c = 0; c < 3; ++c) {
+      e[c] = float(double(e[c]) + t[c] - s.rangeTargets[j][c]);
+      a[c] = float(double(a[c]) + s.rangeSources[j][c]);
+    }
+  }
+  for (int c = 0; c < 3; ++c) out[c] = float(double(a[c]) / 128);
+}
+
+void stretchColorRange(ConversionState& s) {
+  buildRangeTables(s);
+  for (int y = 0; y < s.height(); ++y)
+    for (int x = 0; x < s.width(); ++x) {
+      float* p = s.work.at(y, x);
+      float t[3] = {p[3], p[4], p[5]}, out[3];
+      decomposePixel(s, t, out);
+      for (int c = 0; c < 3; ++c) p[c] = p[c + 3] = p[c + 6] = out[c];
+    }
+}
+
+}  // namespace tavrix

@@ -1,0 +1,65 @@
+#include "reduce/cell_pairs.h"
+
+#include <algorithm>
+
+namespace tavrix {
+
+void buildErrorTable(ConversionState& s, int half) {
+  for (int y = 0; y < s.height(); ++y)
+    for (int x = 0; x < s.width(); ++x) {
+      const float* lab = s.labPairs.at(y, x) + 3 * half;
+      float* e = s.errors.at(y, x) + 128 * half;
+      for (int j = kFirstEntry; j <= kLastEntry; ++j) e[j] = labDistance(s.palette.lab[j], lab);
+    }
+}
+
+CellPair selectCellPair(const ConversionState& s, CellWindow win) {
+  float bestU = float(1e15), bestT = 0;
+  CellPair best{kFirstEntry, kFirstEntry + 1};
+  for (int first = kFirstEntry; first < kLastEntry; ++first)
+    for (int second = first + 1; second <= kLastEntry; ++second) {
+      float u = 0, t = 0;
+      for (int y = win.r0; y <= win.r1; ++y)
+        for (int x = win.x0; x <= win.x1; ++x) {
+          const float* e = s.errors.at(y, x);
+          t += std::min(e[first], e[second]);
+          u += std::min(e[128 + first], e[128 + second]);
+        }
+      if ((u == bestU && t < bestT) || u < bestU) {
+        bestU = u;
+        bestT = t;
+        best = {first, second};
+      }
+    }
+  return best;
+}
+
+int luminanceAddress(int shift, int g, int c) {
+  if (shift == 2) return 0x6000 + (g & 1) * 0x800 + (g >> 1) * 40 + c;
+  if (shift == 1) return 0x6000 + (g & 3) * 0x800 + (g >> 2) * 40 + c;
+  return 0x6000 + g * 40 + c;
+}
+
+int colourAddress(int shift, int g, int c) { return luminanceAddress(shift, g, c) + 0x400; }
+
+int bitmapAddress(int x, int y) { return 0x4000 + (y >> 3) * 320 + (y & 7) + (x >> 3) * 8; }
+
+void encodeCell(ConversionState& s, int g, int c, CellPair pair) {
+  const int shift = s.rowGroupShift;
+  PrgImage& prg = *s.prg;
+  prg.at(colourAddress(shift, g, c)) = uint8_t(hueOf(pair.first) << 4 | hueOf(pair.second));
+  prg.at(luminanceAddress(shift, g, c)) = uint8_t(lumaOf(pair.second) << 4 | lumaOf(pair.first));
+  const int r0 = g << shift;
+  for (int y = r0; y < r0 + (1 << shift); ++y)
+    for (int x = 8 * c; x < 8 * c + 8; ++x) {
+      const float* e = s.errors.at(y, x);
+      int shown = pair.second;
+      if (!(e[pair.first] > e[pair.second])) {  // equal distances show the first colour
+        shown = pair.first;
+        prg.at(bitmapAddress(x, y)) |= uint8_t(0x80 >> (x & 7));
+      }
+      s.result->at(x, y) = displayColor(shown);
+    }
+}
+
+}  // namespace tavrix

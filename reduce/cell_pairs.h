@@ -1,0 +1,33 @@
+#pragma once
+#include "convert/state.h"
+
+namespace tavrix {
+
+// The two palette entries of a cell: bitmap bit 1 shows `first`, bit 0 shows `second`.
+struct CellPair {
+  int first = 0, second = 0;
+  bool operator==(const CellPair&) const = default;
+};
+
+// A cell's pixel window, rows r0..r1 and columns x0..x1 inclusive.
+struct CellWindow {
+  int r0, r1, x0, x1;
+};
+
+// One half of ErrorTable for every pixel: half 0 measures against LabPair 0-2 (slots
+// 7..127), half 1 against LabPair 3-5 (slots 135..255).
+void buildErrorTable(ConversionState& s, int half);
+
+// The exhaustive pair search: least sum over the second table, ties broken by the
+// first table, then by the order (first, second) ascending.
+CellPair selectCellPair(const ConversionState& s, CellWindow window);
+
+// Writes the cell's colour and luminance bytes, bitmap bits and final preview pixels.
+void encodeCell(ConversionState& s, int group, int cell, CellPair pair);
+
+// Plus/4 addresses of the cell's bytes in the attribute layout of RowGroupShift.
+int luminanceAddress(int rowGroupShift, int group, int cell);
+int colourAddress(int rowGroupShift, int group, int cell);
+int bitmapAddress(int x, int y);
+
+}  // namespace tavrix

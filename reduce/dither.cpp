@@ -1,0 +1,85 @@
+#include "reduce/dither.h"
+
+#include <algorithm>
+
+namespace tavrix {
+
+const int kBayer4[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+
+namespace {
+
+void setLab(float* dst, const float* lab) {
+  for (int c = 0; c < 3; ++c) dst[c] = lab[c];
+}
+
+// Adds n/16 of the error to a neighbour's working colour.
+void diffuse(float* w, const float e[3], int n) {
+  for (int c = 0; c < 3; ++c) w[c] = float(double(w[c]) + double(e[c]) * n / 16);
+}
+
+void clampedOrDiffused(ConversionState& s, bool floydSteinberg) {
+  const int h = s.height(), w = s.width();
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      float* cur = s.work.working(y, x);
+      auto lab = linearToLab(std::clamp(cur[0], 0.0f, 1.0f), std::clamp(cur[1], 0.0f, 1.0f),
+                             std::clamp(cur[2], 0.0f, 1.0f));
+      float* out = s.labPairs.dithered(y, x);
+      if (!floydSteinberg) {
+        setLab(out, lab.data());
+        continue;
+      }
+      float best = float(1e15);
+      int p = kFirstEntry;
+      for (int j = kFirstEntry; j <= kLastEntry; ++j) {
+        float d = labDistanceSquared(lab.data(), s.palette.lab[j]);
+        if (d < best) {
+          best = d;
+          p = j;
+        }
+      }
+      setLab(out, s.palette.lab[p]);
+      // The error is measured in linear RGB from the unclamped colour, though p was chosen in Lab.
+      const float* shown = s.palette.display(p);
+      float e[3];
+      for (int c = 0; c < 3; ++c) e[c] = float(double(cur[c]) - shown[c]);
+      if (x < w - 1) diffuse(s.work.working(y, x + 1), e, 7);
+      if (y < h - 1) {
+        if (x > 0) diffuse(s.work.working(y + 1, x - 1), e, 3);
+        diffuse(s.work.working(y + 1, x), e, 5);
+        if (x < w - 1) diffuse(s.work.working(y + 1, x + 1), e, 1);
+      }
+    }
+}
+
+}  // namespace
+
+void buildLabPairs(ConversionState& s, Random& random) {
+  const int h = s.height(), w = s.width();
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const float* m = s.work.working(y, x);
+      auto lab = linearToLab(m[0], m[1], m[2]);
+      setLab(s.labPairs.mixed(y, x), lab.data());
+    }
+
+  const int dither = s.settings.dither;
+  if (dither == 3 || dither == 2) {
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        int k = dither == 3 ? random.next16() : kBayer4[y % 4][x % 4];
+        setLab(s.labPairs.dithered(y, x), s.palette.lab[s.candidates.at(y, x)[k]]);
+      }
+  } else {
+    // Floyd-Steinberg, or "No dither" for every other value (-1 included).
+    clampedOrDiffused(s, dither == 1);
+  }
+
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      float* p = s.labPairs.at(y, x);
+      for (int k = 0; k < 3; ++k) p[k] = float(0.5 * p[k] + 0.5 * p[k + 3]);
+    }
+}
+
+}  // namespace tavrix
