@@ -66,7 +66,9 @@ TEST(MixCandidates, SortedListIsByLightnessAndTargetsOutsideTheCubeStillChoose) 
     for (int i = 0; i < 16; ++i) {
       EXPECT_GE(r.sorted[i], kFirstEntry);
       EXPECT_LE(r.sorted[i], kLastEntry);
-      if (i > 0) EXPECT_LE(palette.lab[r.sorted[i - 1]][0], palette.lab[r.sorted[i]][0]);
+      if (i > 0) {
+        EXPECT_LE(palette.lab[r.sorted[i - 1]][0], palette.lab[r.sorted[i]][0]);
+      }
     }
     // The sorted list is a permutation of the choices.
     std::vector<int> a = asVector(r.order), b = asVector(r.sorted);
