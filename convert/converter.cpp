@@ -33,6 +33,7 @@ void Converter::run(const Picture& source, ConversionOutput& out) {
   ConversionState state;
   ConversionState& s = state;
   s.settings = host_.readSettings();
+  s.kernels = kernels_;
   s.prg = &out.prgImage;
   assemblePrgImage(out.prgImage, s.settings.outputMode);
   s.rowGroupShift = rowGroupShift(s.settings.outputMode);
@@ -63,31 +64,43 @@ void Converter::run(const Picture& source, ConversionOutput& out) {
     }
   }
 
+  stageDone("read pixels");
   if (s.settings.hdr > 0) expandHdr(s);
+  stageDone("hdr");
   oversaturate(s);
+  stageDone("oversaturate");
   sharpen(s);  // also the blend and target copy, which always run
+  stageDone("sharpen");
   if (s.settings.colorRange > 0) stretchColorRange(s);
+  stageDone("color range");
   mixCandidates(s);
-  if (s.width() == 327) alignCellGrid(s);  // from here on the picture is 320x200
+  stageDone("mix candidates");
+  if (s.width() == 327) alignCellGrid(s);  // from here on 320x200
+  stageDone("align grid");
   host_.repaint();
 
   host_.showStatus("Generating conversion buffers.", Pump::Yes);
   buildLabPairs(s, random_);
+  stageDone("lab pairs and dither");
   s.lineShift.assign(200, 0);
 
   const bool xs = s.settings.outputMode == kXsDfli;
   if (xs) {
     findNearestEntries(s);
+    stageDone("nearest entries");
     searchLineShifts(s);
+    stageDone("line shifts");
     smoothShiftedEdge(s);
     rotateShiftedRows(s);
     generateRasterRoutine(s);
+    stageDone("edge, rotation, raster code");
   }
 
   host_.showStatus("calculating error table 1", Pump::No);
   buildErrorTable(s, 0);
   host_.showStatus("calculating error table 2", Pump::No);
   buildErrorTable(s, 1);
+  stageDone("error tables");
 
   const int groups = s.height() >> s.rowGroupShift;
   const int rows = 1 << s.rowGroupShift;
@@ -106,6 +119,7 @@ void Converter::run(const Picture& source, ConversionOutput& out) {
     if (r0 % 8 == 0) host_.repaint();
   }
 
+  stageDone("cell pairs and encoding");
   finishPrgImage(out.prgImage, s.settings.outputMode);
   host_.setButtonsEnabled(true);
   state = ConversionState();  // release the buffers before "Ready"

@@ -1,9 +1,11 @@
 #pragma once
 // The conversion driver: one fixed order of stages over ConversionState. It reaches the
 // window (or the command line, or a test) only through Host.
+#include <functional>
 #include <optional>
 #include <string>
 
+#include "convert/kernels.h"
 #include "convert/picture.h"
 #include "convert/random.h"
 #include "convert/state.h"
@@ -34,7 +36,11 @@ struct ConversionOutput {
 
 class Converter {
  public:
-  Converter(Host& host, Random& random) : host_(host), random_(random) {}
+  Converter(Host& host, Random& random, Kernels kernels = defaultKernels())
+      : host_(host), random_(random), kernels_(kernels) {}
+
+  // Called with each stage's name as it ends; the benchmark times stages with it.
+  void setStageObserver(std::function<void(const char*)> observer) { observer_ = std::move(observer); }
 
   // Converts `source` (320x200 or 327x207) into out.resultImage and out.prgImage.
   // Throws on failure (for example memory exhausted); out.prgImage.length is then 0.
@@ -43,6 +49,12 @@ class Converter {
  private:
   Host& host_;
   Random& random_;
+  Kernels kernels_;
+  std::function<void(const char*)> observer_;
+
+  void stageDone(const char* name) {
+    if (observer_) observer_(name);
+  }
 };
 
 }  // namespace tavrix

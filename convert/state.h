@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "convert/kernels.h"
 #include "convert/palette.h"
 #include "convert/picture.h"
 #include "plus4/prg_image.h"
@@ -86,6 +87,7 @@ using ErrorTable = PixelSlots<float, 256>;
 struct ConversionState {
   ConversionSettings settings;
   int rowGroupShift = 3;
+  Kernels kernels = Kernels::Plain;
 
   Picture* result = nullptr;  // ResultImage: its size is the picture size every stage reads
   PrgImage* prg = nullptr;
