@@ -95,7 +95,9 @@ TEST(PaletteTables, ColormapChangesOnlyTheMatchingColour) {
     bool differs = false;
     for (int c = 3; c < 6; ++c) differs |= absolute.linear[j][c] != relative.linear[j][c];
     differing += differs;
-    if (j < 16) EXPECT_FALSE(differs) << j;  // hues 0 and 1 are the same in both palettes
+    if (j < 16) {
+      EXPECT_FALSE(differs) << j;  // hues 0 and 1 are the same in both palettes
+    }
   }
   EXPECT_EQ(differing, 112);
 }

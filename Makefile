@@ -1,0 +1,38 @@
+# Every target sets up what it needs on a fresh Debian 12 machine: make demo, make test.
+BUILD_DIR := build
+OUT_DIR   := out
+CLI       := $(BUILD_DIR)/tavrix-cli
+SAMPLE    := samples/coffee.png
+MODES     := normal qfli dfli xs-dfli
+
+.PHONY: all deps build test demo clean
+
+all: build
+
+deps:
+	tools/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD_DIR) -j2
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j2
+
+demo: build
+	mkdir -p $(OUT_DIR)
+	@for mode in $(MODES); do \
+	  echo "$(CLI) --mode $$mode --prg $(OUT_DIR)/coffee-$$mode.prg --png $(OUT_DIR)/coffee-$$mode.png $(SAMPLE)"; \
+	  $(CLI) --quiet --mode $$mode --prg $(OUT_DIR)/coffee-$$mode.prg \
+	    --png $(OUT_DIR)/coffee-$$mode.png $(SAMPLE) || exit 1; \
+	done
+	@echo "Written:"
+	@for mode in $(MODES); do \
+	  for ext in prg png; do \
+	    file=$(OUT_DIR)/coffee-$$mode.$$ext; \
+	    printf '  %-24s %6s bytes\n' $$file $$(stat -c %s $$file); \
+	  done; \
+	done
+
+clean:
+	rm -rf $(BUILD_DIR) $(OUT_DIR)

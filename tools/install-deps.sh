@@ -1,0 +1,46 @@
+#!/bin/bash
+# Installs the Debian packages that building and testing tavrix need, when any is missing.
+# As root it installs them itself; otherwise it prints the one command to run.
+set -euo pipefail
+
+# One package a line; add new build or test dependencies here.
+PACKAGES=(
+  cmake
+  g++
+  make
+  pkg-config
+  qt6-base-dev
+  qt6-image-formats-plugins
+  libpng-dev
+  zlib1g-dev
+  libgtest-dev
+  libgmock-dev
+  libbenchmark-dev
+  libhwy-dev
+  xvfb
+  xauth
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+  status="$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)"
+  if [ "$status" != "install ok installed" ]; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages: ${missing[*]}" >&2
+  echo "Run this, then try again:" >&2
+  echo "  sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+apt-get update
+DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
