@@ -103,20 +103,15 @@ void Converter::run(const Picture& source, ConversionOutput& out) {
   stageDone("error tables");
 
   const int groups = s.height() >> s.rowGroupShift;
-  const int rows = 1 << s.rowGroupShift;
   for (int g = 0; g < groups; ++g) {
-    const int r0 = g << s.rowGroupShift;
-    const int r1 = std::min(r0 + rows - 1, s.height() - 1);
-    for (int c = 0; c < s.width() / 8; ++c) {
-      CellWindow window{r0, r1, 8 * c, std::min(8 * c + 7, s.width() - 1)};
-      encodeCell(s, g, c, selectCellPair(s, window));
-    }
+    const std::vector<CellPair> pairs = selectRowGroupPairs(s, g);
+    for (int c = 0; c < s.width() / 8; ++c) encodeCell(s, g, c, pairs[size_t(c)]);
     if (xs) {
       fixLastCell(s, g);
       rotatePreviewRows(s, g);
     }
     host_.showStatus("Conversion progress: " + std::to_string(g + 1) + " / " + std::to_string(groups), Pump::Yes);
-    if (r0 % 8 == 0) host_.repaint();
+    if ((g << s.rowGroupShift) % 8 == 0) host_.repaint();
   }
 
   stageDone("cell pairs and encoding");

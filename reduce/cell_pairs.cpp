@@ -5,6 +5,7 @@
 namespace tavrix {
 
 void buildErrorTable(ConversionState& s, int half) {
+  if (s.kernels == Kernels::Fast) return buildErrorTableFast(s, half);
   for (int y = 0; y < s.height(); ++y)
     for (int x = 0; x < s.width(); ++x) {
       const float* lab = s.labPairs.at(y, x) + 3 * half;
@@ -32,6 +33,24 @@ CellPair selectCellPair(const ConversionState& s, CellWindow win) {
       }
     }
   return best;
+}
+
+std::vector<CellPair> selectRowGroupPairs(const ConversionState& s, int g) {
+  const int shift = s.rowGroupShift;
+  const int r0 = g << shift;
+  const int r1 = std::min(r0 + (1 << shift) - 1, s.height() - 1);
+  std::vector<CellPair> pairs(size_t(s.width() / 8));
+  auto search = [&](int c0, int c1) {
+    for (int c = c0; c < c1; ++c) {
+      CellWindow window{r0, r1, 8 * c, std::min(8 * c + 7, s.width() - 1)};
+      pairs[size_t(c)] = s.kernels == Kernels::Fast ? selectCellPairFast(s, window) : selectCellPair(s, window);
+    }
+  };
+  if (s.kernels == Kernels::Fast)
+    parallelBands(int(pairs.size()), 4, search);
+  else
+    search(0, int(pairs.size()));
+  return pairs;
 }
 
 int luminanceAddress(int shift, int g, int c) {
