@@ -69,6 +69,7 @@ void decomposePixel(const ConversionState& s, const float t[3], float out[3]) {
 }
 
 void stretchColorRange(ConversionState& s) {
+  if (s.kernels == Kernels::Fast) return stretchColorRangeFast(s);
   buildRangeTables(s);
   for (int y = 0; y < s.height(); ++y)
     for (int x = 0; x < s.width(); ++x) {

@@ -1,0 +1,152 @@
+// color_range_fast.cpp: bit-exact with color_range.cpp. Lanes = 8 pixels, each making its own
+// 128 sequential choices. A choice is taken from the float distances when the least one is
+// clear of the runner-up by a margin wider than any rounding; otherwise that lane's choice is
+// made by the exact search. Every update is the plain one's double expression, rounded once.
+#include <immintrin.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "convert/simd.h"
+#include "enhance/color_range.h"
+
+namespace tavrix {
+
+namespace {
+
+constexpr double kMargin = 1.0 + 1.0 / 65536;
+
+int nearestTarget(const ConversionState& s, const float e[3]) {
+  float best = float(1e10);
+  int j = 0;
+  for (int i = 0; i < 16; ++i) {
+    float d = rgbDistanceSquared(e, s.rangeTargets[i]);
+    if (d < best) {
+      best = d;
+      j = i;
+    }
+  }
+  return j;
+}
+
+struct Tables {
+  alignas(32) float r[16], g[16], b[16];     // targets for the float pass; a repeated target is
+  alignas(32) float tr[16], tg[16], tb[16];  // pushed far away, since the earlier one always wins
+  alignas(32) float sr[16], sg[16], sb[16];
+  explicit Tables(const ConversionState& s) {
+    for (int j = 0; j < 16; ++j) {
+      tr[j] = r[j] = s.rangeTargets[j][0];
+      tg[j] = g[j] = s.rangeTargets[j][1];
+      tb[j] = b[j] = s.rangeTargets[j][2];
+      sr[j] = s.rangeSources[j][0];
+      sg[j] = s.rangeSources[j][1];
+      sb[j] = s.rangeSources[j][2];
+      for (int k = 0; k < j; ++k)
+        if (std::memcmp(s.rangeTargets[k], s.rangeTargets[j], 3 * sizeof(float)) == 0) r[j] = g[j] = b[j] = 1e18f;
+    }
+  }
+};
+
+__attribute__((target("avx2"))) inline __m256 pick(const float* table, __m256i idx) {
+  __m256 lo = _mm256_permutevar8x32_ps(_mm256_load_ps(table), idx);
+  __m256 hi = _mm256_permutevar8x32_ps(_mm256_load_ps(table + 8), idx);
+  __m256 upper = _mm256_castsi256_ps(_mm256_cmpgt_epi32(idx, _mm256_set1_epi32(7)));
+  return _mm256_blendv_ps(lo, hi, upper);
+}
+
+// float((double(e) + t) - r), lane by lane.
+__attribute__((target("avx2"))) inline __m256 step(__m256 e, __m256 t, __m256 r) {
+  __m256d lo = _mm256_sub_pd(_mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(e)), _mm256_cvtps_pd(_mm256_castps256_ps128(t))),
+                             _mm256_cvtps_pd(_mm256_castps256_ps128(r)));
+  __m256d hi = _mm256_sub_pd(_mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(e, 1)), _mm256_cvtps_pd(_mm256_extractf128_ps(t, 1))),
+                             _mm256_cvtps_pd(_mm256_extractf128_ps(r, 1)));
+  return _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo));
+}
+
+// Eight targets t (SoA) to eight results (SoA).
+__attribute__((target("avx2"))) void decompose8(const ConversionState& s, const Tables& tb, const float t[3][8],
+                                                float out[3][8]) {
+  const __m256 tr = _mm256_loadu_ps(t[0]), tg = _mm256_loadu_ps(t[1]), tbl = _mm256_loadu_ps(t[2]);
+  __m256 er = tr, eg = tg, eb = tbl;
+  __m256 ar = _mm256_setzero_ps(), ag = ar, ab = ar;
+  alignas(32) float lanes[3][8];
+  alignas(32) int chosen[8];
+  for (int n = 0; n < 128; ++n) {
+    __m256 best = _mm256_set1_ps(INFINITY), second = best;
+    __m256i idx = _mm256_setzero_si256();
+    for (int j = 0; j < 16; ++j) {
+      __m256 dr = _mm256_sub_ps(er, _mm256_set1_ps(tb.r[j]));
+      __m256 dg = _mm256_sub_ps(eg, _mm256_set1_ps(tb.g[j]));
+      __m256 db = _mm256_sub_ps(eb, _mm256_set1_ps(tb.b[j]));
+      __m256 d = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(dr, dr), _mm256_mul_ps(dg, dg)), _mm256_mul_ps(db, db));
+      __m256 lt = _mm256_cmp_ps(d, best, _CMP_LT_OQ);
+      second = _mm256_blendv_ps(_mm256_min_ps(second, d), best, lt);
+      best = _mm256_blendv_ps(best, d, lt);
+      idx = _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(idx), _mm256_castsi256_ps(_mm256_set1_epi32(j)), lt));
+    }
+    // Clear: the runner-up lies beyond the margin (NaN or huge distances never are clear).
+    __m256 limit = _mm256_add_ps(_mm256_mul_ps(best, _mm256_set1_ps(float(kMargin))), _mm256_set1_ps(1e-30f));
+    __m256 clear = _mm256_and_ps(_mm256_cmp_ps(second, limit, _CMP_GT_OQ), _mm256_cmp_ps(best, _mm256_set1_ps(1e9f), _CMP_LT_OQ));
+    int unclear = ~_mm256_movemask_ps(clear) & 0xFF;
+    if (unclear) {
+      _mm256_store_ps(lanes[0], er);
+      _mm256_store_ps(lanes[1], eg);
+      _mm256_store_ps(lanes[2], eb);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(chosen), idx);
+      for (int i = 0; i < 8; ++i)
+        if (unclear >> i & 1) {
+          const float e[3] = {lanes[0][i], lanes[1][i], lanes[2][i]};
+          chosen[i] = nearestTarget(s, e);
+        }
+      idx = _mm256_load_si256(reinterpret_cast<const __m256i*>(chosen));
+    }
+    er = step(er, tr, pick(tb.tr, idx));
+    eg = step(eg, tg, pick(tb.tg, idx));
+    eb = step(eb, tbl, pick(tb.tb, idx));
+    ar = _mm256_add_ps(ar, pick(tb.sr, idx));  // a float sum rounds exactly as double-then-float
+    ag = _mm256_add_ps(ag, pick(tb.sg, idx));
+    ab = _mm256_add_ps(ab, pick(tb.sb, idx));
+  }
+  const __m256 n = _mm256_set1_ps(128);
+  _mm256_storeu_ps(out[0], _mm256_div_ps(ar, n));
+  _mm256_storeu_ps(out[1], _mm256_div_ps(ag, n));
+  _mm256_storeu_ps(out[2], _mm256_div_ps(ab, n));
+}
+
+}  // namespace
+
+void stretchColorRangeFast(ConversionState& s) {
+  buildRangeTables(s);
+  const int w = s.width(), h = s.height();
+  if (!hasAvx2()) {
+    parallelBands(h, 4, [&](int y0, int y1) {
+      for (int y = y0; y < y1; ++y)
+        for (int x = 0; x < w; ++x) {
+          float* p = s.work.at(y, x);
+          float t[3] = {p[3], p[4], p[5]}, out[3];
+          decomposePixel(s, t, out);
+          for (int c = 0; c < 3; ++c) p[c] = p[c + 3] = p[c + 6] = out[c];
+        }
+    });
+    return;
+  }
+  const Tables tables(s);
+  parallelBands(h, 4, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y)
+      for (int x0 = 0; x0 < w; x0 += 8) {
+        const int n = std::min(8, w - x0);
+        float t[3][8], out[3][8];
+        for (int i = 0; i < 8; ++i) {
+          const float* p = s.work.target(y, x0 + std::min(i, n - 1));  // spare lanes repeat a pixel
+          for (int c = 0; c < 3; ++c) t[c][i] = p[c];
+        }
+        decompose8(s, tables, t, out);
+        for (int i = 0; i < n; ++i) {
+          float* p = s.work.at(y, x0 + i);
+          for (int c = 0; c < 3; ++c) p[c] = p[c + 3] = p[c + 6] = out[c][i];
+        }
+      }
+  });
+}
+
+}  // namespace tavrix
