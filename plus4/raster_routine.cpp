@@ -13,6 +13,7 @@ constexpr int kRow = 320;
 }  // namespace
 
 void findNearestEntries(ConversionState& s) {
+  if (s.kernels == Kernels::Fast) return findNearestEntriesFast(s);
   for (int y = 0; y < s.height(); ++y)
     for (int x = 0; x < s.width(); ++x) {
       uint8_t nearest = 0;
@@ -29,6 +30,7 @@ void findNearestEntries(ConversionState& s) {
 }
 
 void searchLineShifts(ConversionState& s) {
+  if (s.kernels == Kernels::Fast) return searchLineShiftsFast(s);
   int presence[128] = {};
   for (int g = 0; g < s.height() / 2; ++g) {
     int best = INT_MAX;

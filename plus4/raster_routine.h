@@ -9,6 +9,8 @@ constexpr int kRasterRoutineLength = 2761;  // $2000-$2AC8
 
 void findNearestEntries(ConversionState& s);  // NearestEntry into SourceBytes slot 0
 void searchLineShifts(ConversionState& s);
+void findNearestEntriesFast(ConversionState& s);
+void searchLineShiftsFast(ConversionState& s);
 void smoothShiftedEdge(ConversionState& s);
 void rotateShiftedRows(ConversionState& s);
 void generateRasterRoutine(ConversionState& s);

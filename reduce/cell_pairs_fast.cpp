@@ -9,67 +9,21 @@
 #include <cmath>
 #include <cstring>
 
+#include "convert/lab_distances.h"
 #include "convert/simd.h"
 #include "reduce/cell_pairs.h"
 
 namespace tavrix {
 
-namespace {
-
-struct PaletteLabSoA {
-  alignas(32) double l[128], a[128], b[128];
-  explicit PaletteLabSoA(const PaletteTables& p) {
-    for (int j = 0; j < 128; ++j) l[j] = p.lab[j][0], a[j] = p.lab[j][1], b[j] = p.lab[j][2];
-  }
-};
-
-// Distances of entries 4..127 (7..127 are used) to one Lab colour.
-__attribute__((target("avx2"))) void distancesAvx2(const PaletteLabSoA& pal, const float* lab, float* out) {
-  const __m256d ql = _mm256_set1_pd(lab[0]), qa = _mm256_set1_pd(lab[1]), qb = _mm256_set1_pd(lab[2]);
-  const __m256i two = _mm256_set1_epi64x(2);
-  alignas(32) double sums[4];
-  for (int j = 4; j < 128; j += 4) {
-    __m256d dl = _mm256_sub_pd(_mm256_load_pd(pal.l + j), ql);
-    __m256d da = _mm256_sub_pd(_mm256_load_pd(pal.a + j), qa);
-    __m256d db = _mm256_sub_pd(_mm256_load_pd(pal.b + j), qb);
-    __m256d sum = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dl, dl), _mm256_mul_pd(da, da)), _mm256_mul_pd(db, db));
-    __m256d r = _mm256_sqrt_pd(sum);
-    __m128 f = _mm256_cvtpd_ps(r);
-    __m256i bits = _mm256_castpd_si256(r);
-    __m128 up = _mm256_cvtpd_ps(_mm256_castsi256_pd(_mm256_add_epi64(bits, two)));
-    __m128 down = _mm256_cvtpd_ps(_mm256_castsi256_pd(_mm256_sub_epi64(bits, two)));
-    int safe = _mm_movemask_ps(_mm_and_ps(_mm_cmpeq_ps(up, f), _mm_cmpeq_ps(down, f)));
-    _mm_storeu_ps(out + j, f);
-    if (safe != 0xF) {
-      _mm256_store_pd(sums, sum);
-      for (int i = 0; i < 4; ++i)
-        if (!(safe >> i & 1)) out[j + i] = float(std::pow(sums[i], 0.5));
-    }
-  }
-}
-
-void distancesScalar(const PaletteLabSoA& pal, const float* lab, float* out) {
-  for (int j = kFirstEntry; j < 128; ++j) {
-    double dl = pal.l[j] - lab[0], da = pal.a[j] - lab[1], db = pal.b[j] - lab[2];
-    out[j] = rootLikePow(dl * dl + da * da + db * db);
-  }
-}
-
-}  // namespace
-
 void buildErrorTableFast(ConversionState& s, int half) {
   const PaletteLabSoA pal(s.palette);
-  const bool avx2 = hasAvx2();
   const int w = s.width();
   parallelBands(s.height(), 8, [&](int y0, int y1) {
     alignas(32) float out[128];
     for (int y = y0; y < y1; ++y)
       for (int x = 0; x < w; ++x) {
         const float* lab = s.labPairs.at(y, x) + 3 * half;
-        if (avx2)
-          distancesAvx2(pal, lab, out);
-        else
-          distancesScalar(pal, lab, out);
+        labDistancesFast(pal, lab, out);
         std::memcpy(s.errors.at(y, x) + 128 * half + kFirstEntry, out + kFirstEntry, 121 * sizeof(float));
       }
   });

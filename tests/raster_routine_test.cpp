@@ -14,7 +14,8 @@ struct XsFixture {
   Picture result{320, 200};
   PrgImage prg;
   ConversionState s;
-  XsFixture() {
+  explicit XsFixture(Kernels kernels = Kernels::Plain) {
+    s.kernels = kernels;
     s.result = &result;
     s.prg = &prg;
     s.settings.outputMode = 3;
@@ -68,36 +69,40 @@ TEST(RasterRoutine, PiecesReadTheirLineShifts) {
 }
 
 TEST(LineShifts, FlatColourKeepsEveryShiftZero) {
-  XsFixture f;
-  for (int y = 0; y < 200; ++y)
-    for (int x = 0; x < 320; ++x)
-      for (int c = 0; c < 3; ++c) f.s.labPairs.mixed(y, x)[c] = f.s.palette.lab[45][c];
-  findNearestEntries(f.s);
-  EXPECT_EQ(f.s.sourceBytes.nearestEntry(10, 10), 45);
-  searchLineShifts(f.s);
-  for (int y = 0; y < 200; ++y) ASSERT_EQ(f.s.lineShift[y], 0);
-  generateRasterRoutine(f.s);
-  for (int p = 0; p <= 100; ++p) {
-    EXPECT_EQ(f.prg.at(0x201F + 27 * p + 7), 0x08);
-    EXPECT_EQ(f.prg.at(0x201F + 27 * p + 14), 0x08);
+  for (Kernels kernels : {Kernels::Plain, Kernels::Fast}) {
+    XsFixture f(kernels);
+    for (int y = 0; y < 200; ++y)
+      for (int x = 0; x < 320; ++x)
+        for (int c = 0; c < 3; ++c) f.s.labPairs.mixed(y, x)[c] = f.s.palette.lab[45][c];
+    findNearestEntries(f.s);
+    EXPECT_EQ(f.s.sourceBytes.nearestEntry(10, 10), 45);
+    searchLineShifts(f.s);
+    for (int y = 0; y < 200; ++y) ASSERT_EQ(f.s.lineShift[y], 0);
+    generateRasterRoutine(f.s);
+    for (int p = 0; p <= 100; ++p) {
+      EXPECT_EQ(f.prg.at(0x201F + 27 * p + 7), 0x08);
+      EXPECT_EQ(f.prg.at(0x201F + 27 * p + 14), 0x08);
+    }
   }
 }
 
 TEST(LineShifts, ShiftAlignsStripesToTheCellGrid) {
   // Row 2g: 8-wide stripes starting at column 3; row 2g + 1: starting at column 6.
   // Shifts (3, 6) put every stripe into one cell: 1 entry per row, 2 per cell.
-  XsFixture f;
-  for (int y = 0; y < 200; ++y) {
-    const int start = y % 2 == 0 ? 3 : 6;
-    for (int x = 0; x < 320; ++x) {
-      int stripe = ((x - start + 320) % 320) / 8;
-      f.s.sourceBytes.nearestEntry(y, x) = uint8_t(stripe % 2 == 0 ? 20 : 60);
+  for (Kernels kernels : {Kernels::Plain, Kernels::Fast}) {
+    XsFixture f(kernels);
+    for (int y = 0; y < 200; ++y) {
+      const int start = y % 2 == 0 ? 3 : 6;
+      for (int x = 0; x < 320; ++x) {
+        int stripe = ((x - start + 320) % 320) / 8;
+        f.s.sourceBytes.nearestEntry(y, x) = uint8_t(stripe % 2 == 0 ? 20 : 60);
+      }
     }
-  }
-  searchLineShifts(f.s);
-  for (int g = 0; g < 100; ++g) {
-    EXPECT_EQ(f.s.lineShift[2 * g], 3) << g;
-    EXPECT_EQ(f.s.lineShift[2 * g + 1], 6) << g;
+    searchLineShifts(f.s);
+    for (int g = 0; g < 100; ++g) {
+      EXPECT_EQ(f.s.lineShift[2 * g], 3) << g;
+      EXPECT_EQ(f.s.lineShift[2 * g + 1], 6) << g;
+    }
   }
 }
 
@@ -135,18 +140,17 @@ TEST(LineShifts, RotationStoresEachRowRotatedLeft) {
 }
 
 struct FixCase {
-  int even, odd;       // LineShift of rows 2g and 2g + 1
-  uint8_t a, b;        // bitmap bytes of cell 39 in rows 2g and 2g + 1
+  int even, odd;  // LineShift of rows 2g and 2g + 1
+  uint8_t a, b;   // bitmap bytes of cell 39 in rows 2g and 2g + 1
   bool acts;
 };
 
 TEST(LineShifts, FixLastCellDecision) {
   const FixCase cases[] = {
-      {0, 0, 0xFF, 0xFF, false},  // shifts (0, 0): never
-      {3, 0, 0x01, 0x00, true},   // the even row decides
-      {3, 0, 0x00, 0x01, false},
-      {2, 4, 0x00, 0x01, false},  // both shifted: only the even row's bit counts
-      {0, 5, 0x00, 0x01, true},   // even row unshifted: the odd row decides
+      {0, 0, 0xFF, 0xFF, false},                             // shifts (0, 0): never
+      {3, 0, 0x01, 0x00, true},                              // the even row decides
+      {3, 0, 0x00, 0x01, false}, {2, 4, 0x00, 0x01, false},  // both shifted: only the even row's bit counts
+      {0, 5, 0x00, 0x01, true},                              // even row unshifted: the odd row decides
       {0, 5, 0x01, 0x00, false},
   };
   for (const auto& c : cases) {
