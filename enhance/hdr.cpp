@@ -22,6 +22,11 @@ void windowMean(ConversionState& s, int in, int out, int ry, int rx) {
 }  // namespace
 
 void expandHdr(ConversionState& s) {
+  if (s.kernels == Kernels::Fast) return expandHdrFast(s);
+  expandHdr(s, windowMean);
+}
+
+void expandHdr(ConversionState& s, WindowMean windowMean) {
   const int h = s.height(), w = s.width();
   // Slot 7: own maximum component, slot 8: own minimum.
   for (int y = 0; y < h; ++y)

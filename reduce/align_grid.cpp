@@ -5,6 +5,7 @@
 namespace tavrix {
 
 void storeNearestEntries(ConversionState& s) {
+  if (s.kernels == Kernels::Fast) return storeNearestEntriesFast(s);
   for (int y = 0; y < s.height(); ++y)
     for (int x = 0; x < s.width(); ++x) {
       const float* w = s.work.working(y, x);
@@ -21,6 +22,7 @@ void storeNearestEntries(ConversionState& s) {
 }
 
 GridOffset searchGridOffset(const ConversionState& s) {
+  if (s.kernels == Kernels::Fast) return searchGridOffsetFast(s);
   int presence[128] = {};
   int bestTotal = INT_MAX;
   GridOffset best;

@@ -15,5 +15,7 @@ void alignCellGrid(ConversionState& s);
 void storeNearestEntries(ConversionState& s);  // CandidateList slot 0
 GridOffset searchGridOffset(const ConversionState& s);
 void cutToWindow(ConversionState& s, GridOffset offset);
+void storeNearestEntriesFast(ConversionState& s);
+GridOffset searchGridOffsetFast(const ConversionState& s);
 
 }  // namespace tavrix

@@ -1,6 +1,9 @@
 #include "reduce/dither.h"
 
 #include <algorithm>
+#include <functional>
+
+#include "convert/lab_distances.h"
 
 namespace tavrix {
 
@@ -17,69 +20,96 @@ void diffuse(float* w, const float e[3], int n) {
   for (int c = 0; c < 3; ++c) w[c] = float(double(w[c]) + double(e[c]) * n / 16);
 }
 
-void clampedOrDiffused(ConversionState& s, bool floydSteinberg) {
+// One pixel of "No dither" / "Floyd-Steinberg"; the nearest search is the plain loop or,
+// with the fast kernels, the shared lane kernel (the same first least entry).
+void clampedOrDiffusedPixel(ConversionState& s, int y, int x, bool floydSteinberg, const PaletteLabSoA* lanes) {
   const int h = s.height(), w = s.width();
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      float* cur = s.work.working(y, x);
-      auto lab = linearToLab(std::clamp(cur[0], 0.0f, 1.0f), std::clamp(cur[1], 0.0f, 1.0f),
-                             std::clamp(cur[2], 0.0f, 1.0f));
-      float* out = s.labPairs.dithered(y, x);
-      if (!floydSteinberg) {
-        setLab(out, lab.data());
-        continue;
-      }
-      float best = float(1e15);
-      int p = kFirstEntry;
-      for (int j = kFirstEntry; j <= kLastEntry; ++j) {
-        float d = labDistanceSquared(lab.data(), s.palette.lab[j]);
-        if (d < best) {
-          best = d;
-          p = j;
-        }
-      }
-      setLab(out, s.palette.lab[p]);
-      // The error is measured in linear RGB from the unclamped colour, though p was chosen in Lab.
-      const float* shown = s.palette.display(p);
-      float e[3];
-      for (int c = 0; c < 3; ++c) e[c] = float(double(cur[c]) - shown[c]);
-      if (x < w - 1) diffuse(s.work.working(y, x + 1), e, 7);
-      if (y < h - 1) {
-        if (x > 0) diffuse(s.work.working(y + 1, x - 1), e, 3);
-        diffuse(s.work.working(y + 1, x), e, 5);
-        if (x < w - 1) diffuse(s.work.working(y + 1, x + 1), e, 1);
+  float* cur = s.work.working(y, x);
+  auto lab = linearToLab(std::clamp(cur[0], 0.0f, 1.0f), std::clamp(cur[1], 0.0f, 1.0f), std::clamp(cur[2], 0.0f, 1.0f));
+  float* out = s.labPairs.dithered(y, x);
+  if (!floydSteinberg) {
+    setLab(out, lab.data());
+    return;
+  }
+  int p = kFirstEntry;
+  if (lanes) {
+    alignas(32) float d[128];
+    labDistancesSquaredFast(*lanes, lab.data(), d);
+    p = firstLeast(d, float(1e15), kFirstEntry);
+  } else {
+    float best = float(1e15);
+    for (int j = kFirstEntry; j <= kLastEntry; ++j) {
+      float d = labDistanceSquared(lab.data(), s.palette.lab[j]);
+      if (d < best) {
+        best = d;
+        p = j;
       }
     }
+  }
+  setLab(out, s.palette.lab[p]);
+  // The error is measured in linear RGB from the unclamped colour, though p was chosen in Lab.
+  const float* shown = s.palette.display(p);
+  float e[3];
+  for (int c = 0; c < 3; ++c) e[c] = float(double(cur[c]) - shown[c]);
+  if (x < w - 1) diffuse(s.work.working(y, x + 1), e, 7);
+  if (y < h - 1) {
+    if (x > 0) diffuse(s.work.working(y + 1, x - 1), e, 3);
+    diffuse(s.work.working(y + 1, x), e, 5);
+    if (x < w - 1) diffuse(s.work.working(y + 1, x + 1), e, 1);
+  }
+}
+
+// Runs rows [y0, y1) of a pass whose pixels do not depend on each other on every core
+// with the fast kernels.
+void eachRow(const ConversionState& s, const std::function<void(int, int)>& rows) {
+  if (s.kernels == Kernels::Fast)
+    parallelBands(s.height(), 8, rows);
+  else
+    rows(0, s.height());
 }
 
 }  // namespace
 
 void buildLabPairs(ConversionState& s, Random& random) {
-  const int h = s.height(), w = s.width();
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const float* m = s.work.working(y, x);
-      auto lab = linearToLab(m[0], m[1], m[2]);
-      setLab(s.labPairs.mixed(y, x), lab.data());
-    }
+  const int w = s.width();
+  eachRow(s, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y)
+      for (int x = 0; x < w; ++x) {
+        const float* m = s.work.working(y, x);
+        auto lab = linearToLab(m[0], m[1], m[2]);
+        setLab(s.labPairs.mixed(y, x), lab.data());
+      }
+  });
 
   const int dither = s.settings.dither;
   if (dither == 3 || dither == 2) {
-    for (int y = 0; y < h; ++y)
+    // One draw per pixel in scan order: the random pass stays on one core.
+    for (int y = 0; y < s.height(); ++y)
       for (int x = 0; x < w; ++x) {
         int k = dither == 3 ? random.next16() : kBayer4[y % 4][x % 4];
         setLab(s.labPairs.dithered(y, x), s.palette.lab[s.candidates.at(y, x)[k]]);
       }
+  } else if (dither == 1) {
+    // Each pixel takes the error of the ones before it: one core, in scan order.
+    const PaletteLabSoA lanes(s.palette);
+    const bool fast = s.kernels == Kernels::Fast;
+    for (int y = 0; y < s.height(); ++y)
+      for (int x = 0; x < w; ++x) clampedOrDiffusedPixel(s, y, x, true, fast ? &lanes : nullptr);
   } else {
-    // Floyd-Steinberg, or "No dither" for every other value (-1 included).
-    clampedOrDiffused(s, dither == 1);
+    // "No dither" for every other value (-1 included).
+    eachRow(s, [&](int y0, int y1) {
+      for (int y = y0; y < y1; ++y)
+        for (int x = 0; x < w; ++x) clampedOrDiffusedPixel(s, y, x, false, nullptr);
+    });
   }
 
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      float* p = s.labPairs.at(y, x);
-      for (int k = 0; k < 3; ++k) p[k] = float(0.5 * p[k] + 0.5 * p[k + 3]);
-    }
+  eachRow(s, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y)
+      for (int x = 0; x < w; ++x) {
+        float* p = s.labPairs.at(y, x);
+        for (int k = 0; k < 3; ++k) p[k] = float(0.5 * p[k] + 0.5 * p[k + 3]);
+      }
+  });
 }
 
 }  // namespace tavrix
