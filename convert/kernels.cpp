@@ -1,5 +1,7 @@
 #include "convert/kernels.h"
 
+#include "convert/simd.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -11,6 +13,16 @@
 #include <vector>
 
 namespace tavrix {
+
+bool hasAvx512() {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+                          std::getenv("TAVRIX_NO_AVX512") == nullptr;
+  return yes;
+#else
+  return false;
+#endif
+}
 
 Kernels defaultKernels() {
   const char* v = std::getenv("TAVRIX_KERNELS");

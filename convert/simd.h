@@ -15,6 +15,9 @@ inline bool hasAvx2() {
 #endif
 }
 
+// AVX-512 F and DQ, unless TAVRIX_NO_AVX512 is set (to test the AVX2 path on such machines).
+bool hasAvx512();
+
 // float(pow(sum, 0.5)) through the hardware square root. The two differ by about an ulp
 // at most, which moves the float only when the double lies next to a float rounding
 // boundary: there, and for 0, infinity or NaN, pow itself answers.

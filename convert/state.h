@@ -7,6 +7,7 @@
 #include "convert/kernels.h"
 #include "convert/palette.h"
 #include "convert/picture.h"
+#include "convert/zeroed_allocator.h"
 #include "plus4/prg_image.h"
 
 namespace tavrix {
@@ -46,14 +47,15 @@ struct PixelSlots {
   static constexpr int kSlots = Slots;
   int width = 0;
   int height = 0;
-  std::vector<T> v;
+  std::vector<T, ZeroedAllocator<T>> v;
 
   void allocate(int w, int h) {
     width = w;
     height = h;
-    v.assign(size_t(w) * size_t(h) * Slots, T{});
+    v = std::vector<T, ZeroedAllocator<T>>();
+    v = std::vector<T, ZeroedAllocator<T>>(size_t(w) * size_t(h) * Slots);  // all zero
   }
-  void release() { v = std::vector<T>(); }
+  void release() { v = std::vector<T, ZeroedAllocator<T>>(); }
   T* at(int y, int x) { return v.data() + (size_t(y) * size_t(width) + size_t(x)) * Slots; }
   const T* at(int y, int x) const { return v.data() + (size_t(y) * size_t(width) + size_t(x)) * Slots; }
 };

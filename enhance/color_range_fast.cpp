@@ -30,9 +30,9 @@ int nearestTarget(const ConversionState& s, const float e[3]) {
 }
 
 struct Tables {
-  alignas(32) float r[16], g[16], b[16];     // targets for the float pass; a repeated target is
-  alignas(32) float tr[16], tg[16], tb[16];  // pushed far away, since the earlier one always wins
-  alignas(32) float sr[16], sg[16], sb[16];
+  alignas(64) float r[16], g[16], b[16];     // targets for the float pass; a repeated target is
+  alignas(64) float tr[16], tg[16], tb[16];  // pushed far away, since the earlier one always wins
+  alignas(64) float sr[16], sg[16], sb[16];
   explicit Tables(const ConversionState& s) {
     for (int j = 0; j < 16; ++j) {
       tr[j] = r[j] = s.rangeTargets[j][0];
@@ -64,8 +64,8 @@ __attribute__((target("avx2"))) inline __m256 step(__m256 e, __m256 t, __m256 r)
 }
 
 // Eight targets t (SoA) to eight results (SoA).
-__attribute__((target("avx2"))) void decompose8(const ConversionState& s, const Tables& tb, const float t[3][8],
-                                                float out[3][8]) {
+__attribute__((target("avx2"))) void decompose8(const ConversionState& s, const Tables& tb, const float t[3][16],
+                                                float out[3][16]) {
   const __m256 tr = _mm256_loadu_ps(t[0]), tg = _mm256_loadu_ps(t[1]), tbl = _mm256_loadu_ps(t[2]);
   __m256 er = tr, eg = tg, eb = tbl;
   __m256 ar = _mm256_setzero_ps(), ag = ar, ab = ar;
@@ -113,6 +113,75 @@ __attribute__((target("avx2"))) void decompose8(const ConversionState& s, const 
   _mm256_storeu_ps(out[2], _mm256_div_ps(ab, n));
 }
 
+
+#define TAVRIX_AVX512 __attribute__((target("avx512f,avx512dq")))
+// GCC 12's AVX-512 headers build some intrinsics from deliberately undefined vectors.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+template <int Hi>
+TAVRIX_AVX512 inline __m256 stepHalf(__m512 e, __m512 t, __m512 r) {
+  __m256 e8 = Hi ? _mm512_extractf32x8_ps(e, 1) : _mm512_castps512_ps256(e);
+  __m256 t8 = Hi ? _mm512_extractf32x8_ps(t, 1) : _mm512_castps512_ps256(t);
+  __m256 r8 = Hi ? _mm512_extractf32x8_ps(r, 1) : _mm512_castps512_ps256(r);
+  return _mm512_cvtpd_ps(_mm512_sub_pd(_mm512_add_pd(_mm512_cvtps_pd(e8), _mm512_cvtps_pd(t8)), _mm512_cvtps_pd(r8)));
+}
+
+// float((double(e) + t) - r), lane by lane, 16 lanes.
+TAVRIX_AVX512 inline __m512 step16(__m512 e, __m512 t, __m512 r) {
+  return _mm512_insertf32x8(_mm512_castps256_ps512(stepHalf<0>(e, t, r)), stepHalf<1>(e, t, r), 1);
+}
+
+// Sixteen targets t (SoA) to sixteen results (SoA).
+TAVRIX_AVX512 void decompose16(const ConversionState& s, const Tables& tb, const float t[3][16], float out[3][16]) {
+  const __m512 tr = _mm512_loadu_ps(t[0]), tg = _mm512_loadu_ps(t[1]), tbl = _mm512_loadu_ps(t[2]);
+  const __m512 targetR = _mm512_load_ps(tb.tr), targetG = _mm512_load_ps(tb.tg), targetB = _mm512_load_ps(tb.tb);
+  const __m512 sourceR = _mm512_load_ps(tb.sr), sourceG = _mm512_load_ps(tb.sg), sourceB = _mm512_load_ps(tb.sb);
+  __m512 er = tr, eg = tg, eb = tbl;
+  __m512 ar = _mm512_setzero_ps(), ag = ar, ab = ar;
+  alignas(64) float lanes[3][16];
+  alignas(64) int chosen[16];
+  for (int n = 0; n < 128; ++n) {
+    __m512 best = _mm512_set1_ps(INFINITY), second = best;
+    __m512i idx = _mm512_setzero_si512();
+    for (int j = 0; j < 16; ++j) {
+      __m512 dr = _mm512_sub_ps(er, _mm512_set1_ps(tb.r[j]));
+      __m512 dg = _mm512_sub_ps(eg, _mm512_set1_ps(tb.g[j]));
+      __m512 db = _mm512_sub_ps(eb, _mm512_set1_ps(tb.b[j]));
+      __m512 d = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dr, dr), _mm512_mul_ps(dg, dg)), _mm512_mul_ps(db, db));
+      __mmask16 lt = _mm512_cmp_ps_mask(d, best, _CMP_LT_OQ);
+      second = _mm512_mask_blend_ps(lt, _mm512_min_ps(second, d), best);
+      best = _mm512_mask_blend_ps(lt, best, d);
+      idx = _mm512_mask_blend_epi32(lt, idx, _mm512_set1_epi32(j));
+    }
+    __m512 limit = _mm512_add_ps(_mm512_mul_ps(best, _mm512_set1_ps(float(kMargin))), _mm512_set1_ps(1e-30f));
+    __mmask16 clear = _mm512_cmp_ps_mask(second, limit, _CMP_GT_OQ) & _mm512_cmp_ps_mask(best, _mm512_set1_ps(1e9f), _CMP_LT_OQ);
+    unsigned unclear = ~unsigned(clear) & 0xFFFF;
+    if (unclear) {
+      _mm512_store_ps(lanes[0], er);
+      _mm512_store_ps(lanes[1], eg);
+      _mm512_store_ps(lanes[2], eb);
+      _mm512_store_si512(chosen, idx);
+      for (int i = 0; i < 16; ++i)
+        if (unclear >> i & 1) {
+          const float e[3] = {lanes[0][i], lanes[1][i], lanes[2][i]};
+          chosen[i] = nearestTarget(s, e);
+        }
+      idx = _mm512_load_si512(chosen);
+    }
+    er = step16(er, tr, _mm512_permutexvar_ps(idx, targetR));
+    eg = step16(eg, tg, _mm512_permutexvar_ps(idx, targetG));
+    eb = step16(eb, tbl, _mm512_permutexvar_ps(idx, targetB));
+    ar = _mm512_add_ps(ar, _mm512_permutexvar_ps(idx, sourceR));
+    ag = _mm512_add_ps(ag, _mm512_permutexvar_ps(idx, sourceG));
+    ab = _mm512_add_ps(ab, _mm512_permutexvar_ps(idx, sourceB));
+  }
+  const __m512 n = _mm512_set1_ps(128);
+  _mm512_storeu_ps(out[0], _mm512_div_ps(ar, n));
+  _mm512_storeu_ps(out[1], _mm512_div_ps(ag, n));
+  _mm512_storeu_ps(out[2], _mm512_div_ps(ab, n));
+}
+
 }  // namespace
 
 void stretchColorRangeFast(ConversionState& s) {
@@ -131,16 +200,20 @@ void stretchColorRangeFast(ConversionState& s) {
     return;
   }
   const Tables tables(s);
+  const int lanes = hasAvx512() ? 16 : 8;
   parallelBands(h, 4, [&](int y0, int y1) {
     for (int y = y0; y < y1; ++y)
-      for (int x0 = 0; x0 < w; x0 += 8) {
-        const int n = std::min(8, w - x0);
-        float t[3][8], out[3][8];
-        for (int i = 0; i < 8; ++i) {
+      for (int x0 = 0; x0 < w; x0 += lanes) {
+        const int n = std::min(lanes, w - x0);
+        float t[3][16], out[3][16];
+        for (int i = 0; i < lanes; ++i) {
           const float* p = s.work.target(y, x0 + std::min(i, n - 1));  // spare lanes repeat a pixel
           for (int c = 0; c < 3; ++c) t[c][i] = p[c];
         }
-        decompose8(s, tables, t, out);
+        if (lanes == 16)
+          decompose16(s, tables, t, out);
+        else
+          decompose8(s, tables, t, out);
         for (int i = 0; i < n; ++i) {
           float* p = s.work.at(y, x0 + i);
           for (int c = 0; c < 3; ++c) p[c] = p[c + 3] = p[c + 6] = out[c][i];

@@ -1,8 +1,16 @@
-// mix_candidates_fast.cpp: bit-exact with mix_candidates.cpp. Each nearest-entry search first
-// measures all entries in float (lanes = 8 entries); only entries within a margin of the float
-// minimum, wider than both roundings can move a distance, are measured exactly, in ascending
-// order with the plain search's strict '<'. Rows of pixels run on every core.
+// mix_candidates_fast.cpp: bit-exact with mix_candidates.cpp.
+// With AVX-512, lanes = 16 pixels making their choices side by side (mix16). Otherwise each
+// nearest-entry search first measures all entries in float (lanes = 8 entries). Either way a
+// float result is trusted only where the least distance is clear of every other by a margin
+// wider than both roundings can move a distance; elsewhere the entries within that margin
+// are measured exactly, in ascending order with the plain search's strict '<'. Rows of
+// pixels run on every core.
+// GCC 12's AVX-512 headers build some intrinsics from deliberately undefined vectors.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+
+#include <algorithm>
 
 #include <cmath>
 
@@ -14,7 +22,7 @@ namespace tavrix {
 namespace {
 
 struct MatchSoA {
-  alignas(32) float r[128], g[128], b[128];
+  alignas(64) float r[128], g[128], b[128];
   explicit MatchSoA(const PaletteTables& p) {
     for (int j = 0; j < 128; ++j) {
       // Entries 0..6 take no part: far away, and skipped again in the exact pass.
@@ -73,6 +81,120 @@ __attribute__((target("avx2"))) int nearestAvx2(const MatchSoA& m, const Palette
   return nearestExact(palette, goal, lo, hi);
 }
 
+// The same search with 16 entries per lane set.
+__attribute__((target("avx512f"))) int nearestAvx512(const MatchSoA& m, const PaletteTables& palette,
+                                                     const float goal[3]) {
+  const __m512 gr = _mm512_set1_ps(goal[0]), gg = _mm512_set1_ps(goal[1]), gb = _mm512_set1_ps(goal[2]);
+  __m512 d[8];
+  __m512 least = _mm512_set1_ps(INFINITY);
+  for (int i = 0; i < 8; ++i) {
+    __m512 dr = _mm512_sub_ps(gr, _mm512_load_ps(m.r + 16 * i));
+    __m512 dg = _mm512_sub_ps(gg, _mm512_load_ps(m.g + 16 * i));
+    __m512 db = _mm512_sub_ps(gb, _mm512_load_ps(m.b + 16 * i));
+    d[i] = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dr, dr), _mm512_mul_ps(dg, dg)), _mm512_mul_ps(db, db));
+    least = _mm512_min_ps(least, d[i]);
+  }
+  const float threshold = float(double(_mm512_reduce_min_ps(least)) * kMargin + 1e-30);
+  const __m512 t = _mm512_set1_ps(threshold);
+  uint64_t lo = 0, hi = 0;
+  for (int i = 0; i < 8; ++i) {
+    uint64_t bits = _mm512_cmp_ps_mask(d[i], t, _CMP_LE_OQ);
+    if (i < 4)
+      lo |= bits << (16 * i);
+    else
+      hi |= bits << (16 * (i - 4));
+  }
+  return nearestExact(palette, goal, lo, hi);
+}
+
+// Lanes = 16 pixels, each making its own 16 choices. A choice is taken from the float
+// distances when the least is clear of the runner-up by more than any rounding could
+// move them; otherwise the lane asks the exact search. The goal and sum updates are the
+// plain double expressions, rounded once.
+struct MixTables {
+  alignas(64) float mr[128], mg[128], mb[128];  // matching colours (gathered by entry)
+  alignas(64) float dr[128], dg[128], db[128];  // displayed colours
+  explicit MixTables(const PaletteTables& p) {
+    for (int j = 0; j < 128; ++j) {
+      mr[j] = p.match(j)[0], mg[j] = p.match(j)[1], mb[j] = p.match(j)[2];
+      dr[j] = p.display(j)[0], dg[j] = p.display(j)[1], db[j] = p.display(j)[2];
+    }
+  }
+};
+
+template <int Hi>
+__attribute__((target("avx512f,avx512dq"))) inline __m256 goalHalf(__m512 g, __m512 t, __m512 m) {
+  __m256 g8 = Hi ? _mm512_extractf32x8_ps(g, 1) : _mm512_castps512_ps256(g);
+  __m256 t8 = Hi ? _mm512_extractf32x8_ps(t, 1) : _mm512_castps512_ps256(t);
+  __m256 m8 = Hi ? _mm512_extractf32x8_ps(m, 1) : _mm512_castps512_ps256(m);
+  return _mm512_cvtpd_ps(_mm512_sub_pd(_mm512_add_pd(_mm512_cvtps_pd(g8), _mm512_cvtps_pd(t8)), _mm512_cvtps_pd(m8)));
+}
+
+// float((double(g) + t) - m), lane by lane.
+__attribute__((target("avx512f,avx512dq"))) inline __m512 goalStep(__m512 g, __m512 t, __m512 m) {
+  return _mm512_insertf32x8(_mm512_castps256_ps512(goalHalf<0>(g, t, m)), goalHalf<1>(g, t, m), 1);
+}
+
+__attribute__((target("avx512f,avx512dq"))) void mix16(const MixTables& tb, const MatchSoA& soa,
+                                                      const PaletteTables& palette, const float target[3][16],
+                                                      uint8_t order[16][16], float sum[3][16]) {
+  const __m512 tr = _mm512_loadu_ps(target[0]), tg = _mm512_loadu_ps(target[1]), tbl = _mm512_loadu_ps(target[2]);
+  __m512 gr = tr, gg = tg, gb = tbl;
+  __m512 sr = _mm512_setzero_ps(), sg = sr, sb = sr;
+  alignas(64) float lanes[3][16];
+  alignas(64) int chosen[16];
+  for (int k = 0; k < 16; ++k) {
+    __m512 best = _mm512_set1_ps(INFINITY), second = best;
+    __m512i idx = _mm512_set1_epi32(kFirstEntry);
+    for (int j = kFirstEntry; j <= kLastEntry; ++j) {
+      __m512 dr = _mm512_sub_ps(gr, _mm512_set1_ps(tb.mr[j]));
+      __m512 dg = _mm512_sub_ps(gg, _mm512_set1_ps(tb.mg[j]));
+      __m512 db = _mm512_sub_ps(gb, _mm512_set1_ps(tb.mb[j]));
+      __m512 d = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dr, dr), _mm512_mul_ps(dg, dg)), _mm512_mul_ps(db, db));
+      __mmask16 lt = _mm512_cmp_ps_mask(d, best, _CMP_LT_OQ);
+      second = _mm512_mask_blend_ps(lt, _mm512_min_ps(second, d), best);
+      best = _mm512_mask_blend_ps(lt, best, d);
+      idx = _mm512_mask_blend_epi32(lt, idx, _mm512_set1_epi32(j));
+    }
+    __m512 limit = _mm512_add_ps(_mm512_mul_ps(best, _mm512_set1_ps(float(kMargin))), _mm512_set1_ps(1e-30f));
+    __mmask16 clear =
+        _mm512_cmp_ps_mask(second, limit, _CMP_GT_OQ) & _mm512_cmp_ps_mask(best, _mm512_set1_ps(1e9f), _CMP_LT_OQ);
+    _mm512_store_si512(chosen, idx);
+    if (unsigned unclear = ~unsigned(clear) & 0xFFFF) {
+      _mm512_store_ps(lanes[0], gr);
+      _mm512_store_ps(lanes[1], gg);
+      _mm512_store_ps(lanes[2], gb);
+      for (int i = 0; i < 16; ++i)
+        if (unclear >> i & 1) {
+          const float goal[3] = {lanes[0][i], lanes[1][i], lanes[2][i]};
+          chosen[i] = nearestAvx512(soa, palette, goal);
+        }
+      idx = _mm512_load_si512(chosen);
+    }
+    for (int i = 0; i < 16; ++i) order[i][k] = uint8_t(chosen[i]);
+    gr = goalStep(gr, tr, _mm512_i32gather_ps(idx, tb.mr, 4));
+    gg = goalStep(gg, tg, _mm512_i32gather_ps(idx, tb.mg, 4));
+    gb = goalStep(gb, tbl, _mm512_i32gather_ps(idx, tb.mb, 4));
+    sr = _mm512_add_ps(sr, _mm512_i32gather_ps(idx, tb.dr, 4));  // a float sum rounds as double-then-float
+    sg = _mm512_add_ps(sg, _mm512_i32gather_ps(idx, tb.dg, 4));
+    sb = _mm512_add_ps(sb, _mm512_i32gather_ps(idx, tb.db, 4));
+  }
+  _mm512_storeu_ps(sum[0], sr);
+  _mm512_storeu_ps(sum[1], sg);
+  _mm512_storeu_ps(sum[2], sb);
+}
+
+// The plan's order, lightness sort and mean from the choices and the sum of displayed colours.
+MixResult finishPlan(const PaletteTables& palette, const uint8_t order[16], const float sum[3]) {
+  MixResult r;
+  for (int i = 0; i < 16; ++i) r.order[i] = r.sorted[i] = order[i];
+  for (int i = 0; i < 15; ++i)
+    for (int j = i + 1; j < 16; ++j)
+      if (palette.lab[r.sorted[i]][0] > palette.lab[r.sorted[j]][0]) std::swap(r.sorted[i], r.sorted[j]);
+  for (int c = 0; c < 3; ++c) r.mean[c] = float(double(sum[c]) / 16);
+  return r;
+}
+
 int nearestScalar(const MatchSoA& m, const PaletteTables& palette, const float goal[3]) {
   float d[128], least = INFINITY;
   for (int j = 0; j < 128; ++j) {
@@ -91,21 +213,39 @@ int nearestScalar(const MatchSoA& m, const PaletteTables& palette, const float g
 
 void mixCandidatesFast(ConversionState& s) {
   const MatchSoA soa(s.palette);
-  const bool avx2 = hasAvx2();
+  const MixTables tables(s.palette);
+  const bool avx2 = hasAvx2(), avx512 = hasAvx512();
   const int w = s.width();
+  auto store = [&](int y, int x, const MixResult& r) {
+    uint8_t* list = s.candidates.at(y, x);
+    for (int i = 0; i < 16; ++i) list[i] = r.sorted[i];
+    float* wp = s.work.working(y, x);
+    for (int c = 0; c < 3; ++c) wp[c] = r.mean[c];
+    s.result->row(y)[x] = rgbWord(linearToSrgb(r.mean[0]), linearToSrgb(r.mean[1]), linearToSrgb(r.mean[2]));
+  };
   parallelBands(s.height(), 4, [&](int y0, int y1) {
     for (int y = y0; y < y1; ++y) {
-      uint32_t* row = s.result->row(y);
-      for (int x = 0; x < w; ++x) {
-        MixResult r = mixPixel(s.palette, s.work.target(y, x), [&](const float goal[3]) {
-          return avx2 ? nearestAvx2(soa, s.palette, goal) : nearestScalar(soa, s.palette, goal);
-        });
-        uint8_t* list = s.candidates.at(y, x);
-        for (int i = 0; i < 16; ++i) list[i] = r.sorted[i];
-        float* wp = s.work.working(y, x);
-        for (int c = 0; c < 3; ++c) wp[c] = r.mean[c];
-        row[x] = rgbWord(linearToSrgb(r.mean[0]), linearToSrgb(r.mean[1]), linearToSrgb(r.mean[2]));
+      if (avx512) {
+        for (int x0 = 0; x0 < w; x0 += 16) {
+          const int n = std::min(16, w - x0);
+          float target[3][16], sum[3][16];
+          uint8_t order[16][16];
+          for (int i = 0; i < 16; ++i) {
+            const float* t = s.work.target(y, x0 + std::min(i, n - 1));  // spare lanes repeat a pixel
+            for (int c = 0; c < 3; ++c) target[c][i] = t[c];
+          }
+          mix16(tables, soa, s.palette, target, order, sum);
+          for (int i = 0; i < n; ++i) {
+            const float lane[3] = {sum[0][i], sum[1][i], sum[2][i]};
+            store(y, x0 + i, finishPlan(s.palette, order[i], lane));
+          }
+        }
+        continue;
       }
+      for (int x = 0; x < w; ++x)
+        store(y, x, mixPixel(s.palette, s.work.target(y, x), [&](const float goal[3]) {
+                return avx2 ? nearestAvx2(soa, s.palette, goal) : nearestScalar(soa, s.palette, goal);
+              }));
     }
   });
 }

@@ -109,7 +109,7 @@ TEST(BuildLabPairs, FloydSteinbergSpreadsOnlyInsideThePicture) {
         for (int k = 0; k < 3; ++k) f.s.work.working(y, x)[k] = base[k];
     float* w = f.s.work.working(c.y, c.x);
     w[0] = w[1] = w[2] = 0.3f;
-    std::vector<float> before = f.s.work.v;
+    auto before = f.s.work.v;
     Random random(1);
     buildLabPairs(f.s, random);
     auto changed = [&](int x, int y) {

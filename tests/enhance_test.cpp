@@ -405,7 +405,7 @@ TEST_P(Sharpen, NoSharpenKeepsTheOversaturatedColourBitForBit) {
   for (int y = 0; y < f.height(); ++y)
     for (int x = 0; x < f.width(); ++x) f.setBytes(x, y, (x * 53 + y) & 255, (x * 7 + y * 31) & 255, (y * 97) & 255);
   oversaturate(f.s);
-  const std::vector<float> before = f.s.work.v;
+  const auto before = f.s.work.v;
   f.s.settings.sharpen = 0;
   sharpen(f.s);
   EXPECT_TRUE(everyPixel(f.width(), f.height(), [&](int x, int y) -> std::string {

@@ -113,7 +113,7 @@ TEST(LineShifts, SmoothingAveragesOnlyThePixelsShiftedPastTheEdge) {
       for (int c = 0; c < 6; ++c) f.s.labPairs.at(y, x)[c] = float(x * 10 + c + y * 1000);
   f.s.lineShift[0] = 0;
   f.s.lineShift[1] = 5;
-  std::vector<float> before = f.s.labPairs.v;
+  auto before = f.s.labPairs.v;
   smoothShiftedEdge(f.s);
   for (int c = 0; c < 6; ++c) {
     float sum = 0;
