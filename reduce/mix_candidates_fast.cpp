@@ -14,6 +14,7 @@
 
 #include <cmath>
 
+#include "convert/least16.h"
 #include "convert/simd.h"
 #include "reduce/mix_candidates.h"
 
@@ -114,13 +115,40 @@ __attribute__((target("avx512f"))) int nearestAvx512(const MatchSoA& m, const Pa
 struct MixTables {
   alignas(64) float mr[128], mg[128], mb[128];  // matching colours (gathered by entry)
   alignas(64) float dr[128], dg[128], db[128];  // displayed colours
+  // The float pass ranks entries by |m|^2 - 2 g.m, which orders them as |g - m|^2 does, in
+  // three fused steps; its error stays below 4 roundings of 2 max|m|^2 + |g|^2.
+  alignas(64) float nr[128], ng[128], nb[128], m2[128];
+  float maxM2 = 0;
+  // Entries 7..127 by ascending lightness. No two of them share a lightness in this
+  // palette, and then every sort agrees with the plain exchange sort; `ranked` is false
+  // if that ever stops being true.
+  uint8_t rank[128], byRank[128];
+  bool ranked = true;
   explicit MixTables(const PaletteTables& p) {
+    int n = 0;
+    for (int j = kFirstEntry; j <= kLastEntry; ++j) byRank[n++] = uint8_t(j);
+    std::sort(byRank, byRank + n, [&](uint8_t a, uint8_t b) { return p.lab[a][0] < p.lab[b][0]; });
+    for (int r = 0; r < n; ++r) {
+      rank[byRank[r]] = uint8_t(r);
+      if (r > 0 && !(p.lab[byRank[r - 1]][0] < p.lab[byRank[r]][0])) ranked = false;
+    }
     for (int j = 0; j < 128; ++j) {
       mr[j] = p.match(j)[0], mg[j] = p.match(j)[1], mb[j] = p.match(j)[2];
       dr[j] = p.display(j)[0], dg[j] = p.display(j)[1], db[j] = p.display(j)[2];
+      nr[j] = -2 * mr[j], ng[j] = -2 * mg[j], nb[j] = -2 * mb[j];
+      m2[j] = float(double(mr[j]) * mr[j] + double(mg[j]) * mg[j] + double(mb[j]) * mb[j]);
+      if (j >= kFirstEntry) maxM2 = std::max(maxM2, m2[j]);
     }
   }
 };
+
+// |m_j|^2 - 2 g.m_j for 16 goals.
+__attribute__((target("avx512f,fma"))) inline __m512 rank16(const MixTables& tb, __m512 gr, __m512 gg, __m512 gb,
+                                                            int j) {
+  return _mm512_fmadd_ps(gr, _mm512_set1_ps(tb.nr[j]),
+                         _mm512_fmadd_ps(gg, _mm512_set1_ps(tb.ng[j]),
+                                         _mm512_fmadd_ps(gb, _mm512_set1_ps(tb.nb[j]), _mm512_set1_ps(tb.m2[j]))));
+}
 
 template <int Hi>
 __attribute__((target("avx512f,avx512dq"))) inline __m256 goalHalf(__m512 g, __m512 t, __m512 m) {
@@ -135,7 +163,7 @@ __attribute__((target("avx512f,avx512dq"))) inline __m512 goalStep(__m512 g, __m
   return _mm512_insertf32x8(_mm512_castps256_ps512(goalHalf<0>(g, t, m)), goalHalf<1>(g, t, m), 1);
 }
 
-__attribute__((target("avx512f,avx512dq"))) void mix16(const MixTables& tb, const MatchSoA& soa,
+__attribute__((target("avx512f,avx512dq,fma"))) void mix16(const MixTables& tb, const MatchSoA& soa,
                                                       const PaletteTables& palette, const float target[3][16],
                                                       uint8_t order[16][16], float sum[3][16]) {
   const __m512 tr = _mm512_loadu_ps(target[0]), tg = _mm512_loadu_ps(target[1]), tbl = _mm512_loadu_ps(target[2]);
@@ -144,21 +172,26 @@ __attribute__((target("avx512f,avx512dq"))) void mix16(const MixTables& tb, cons
   alignas(64) float lanes[3][16];
   alignas(64) int chosen[16];
   for (int k = 0; k < 16; ++k) {
-    __m512 best = _mm512_set1_ps(INFINITY), second = best;
-    __m512i idx = _mm512_set1_epi32(kFirstEntry);
-    for (int j = kFirstEntry; j <= kLastEntry; ++j) {
-      __m512 dr = _mm512_sub_ps(gr, _mm512_set1_ps(tb.mr[j]));
-      __m512 dg = _mm512_sub_ps(gg, _mm512_set1_ps(tb.mg[j]));
-      __m512 db = _mm512_sub_ps(gb, _mm512_set1_ps(tb.mb[j]));
-      __m512 d = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dr, dr), _mm512_mul_ps(dg, dg)), _mm512_mul_ps(db, db));
-      __mmask16 lt = _mm512_cmp_ps_mask(d, best, _CMP_LT_OQ);
-      second = _mm512_mask_blend_ps(lt, _mm512_min_ps(second, d), best);
-      best = _mm512_mask_blend_ps(lt, best, d);
-      idx = _mm512_mask_blend_epi32(lt, idx, _mm512_set1_epi32(j));
+    // Four interleaved runs of the entries keep four comparison chains in flight.
+    Least16 run0(kFirstEntry), run1(kFirstEntry), run2(kFirstEntry), run3(kFirstEntry);
+    int j = kFirstEntry;
+    for (; j + 3 <= kLastEntry; j += 4) {
+      run0.add(rank16(tb, gr, gg, gb, j), j);
+      run1.add(rank16(tb, gr, gg, gb, j + 1), j + 1);
+      run2.add(rank16(tb, gr, gg, gb, j + 2), j + 2);
+      run3.add(rank16(tb, gr, gg, gb, j + 3), j + 3);
     }
-    __m512 limit = _mm512_add_ps(_mm512_mul_ps(best, _mm512_set1_ps(float(kMargin))), _mm512_set1_ps(1e-30f));
-    __mmask16 clear =
-        _mm512_cmp_ps_mask(second, limit, _CMP_GT_OQ) & _mm512_cmp_ps_mask(best, _mm512_set1_ps(1e9f), _CMP_LT_OQ);
+    for (; j <= kLastEntry; ++j) run0.add(rank16(tb, gr, gg, gb, j), j);
+    run0.merge(run1);
+    run2.merge(run3);
+    run0.merge(run2);
+    __m512i idx = run0.index;
+    // Clear: the runner-up trails by more than eight times the float pass's error.
+    const __m512 g2 = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(gr, gr), _mm512_mul_ps(gg, gg)), _mm512_mul_ps(gb, gb));
+    const __m512 scale = _mm512_add_ps(_mm512_add_ps(g2, _mm512_abs_ps(run0.best)), _mm512_set1_ps(2 * tb.maxM2 + 1));
+    // The exact search starts from 1e10: the winner's true distance, rank + |g|^2, must be below.
+    const __m512 below = _mm512_sub_ps(_mm512_set1_ps(1e9f), g2);
+    const __mmask16 clear = clearWinners(run0, _mm512_mul_ps(scale, _mm512_set1_ps(0x1p-18f)), below);
     _mm512_store_si512(chosen, idx);
     if (unsigned unclear = ~unsigned(clear) & 0xFFFF) {
       _mm512_store_ps(lanes[0], gr);
@@ -185,12 +218,30 @@ __attribute__((target("avx512f,avx512dq"))) void mix16(const MixTables& tb, cons
 }
 
 // The plan's order, lightness sort and mean from the choices and the sum of displayed colours.
-MixResult finishPlan(const PaletteTables& palette, const uint8_t order[16], const float sum[3]) {
+MixResult finishPlan(const MixTables& tb, const PaletteTables& palette, const uint8_t order[16], const float sum[3]) {
   MixResult r;
   for (int i = 0; i < 16; ++i) r.order[i] = r.sorted[i] = order[i];
-  for (int i = 0; i < 15; ++i)
-    for (int j = i + 1; j < 16; ++j)
-      if (palette.lab[r.sorted[i]][0] > palette.lab[r.sorted[j]][0]) std::swap(r.sorted[i], r.sorted[j]);
+  if (tb.ranked) {
+    // Count the entries by rank, then read the ranks out in order.
+    uint64_t present[2] = {0, 0};
+    uint8_t count[128];
+    for (int i = 0; i < 16; ++i) count[tb.rank[order[i]]] = 0;
+    for (int i = 0; i < 16; ++i) {
+      const int k = tb.rank[order[i]];
+      present[k >> 6] |= uint64_t(1) << (k & 63);
+      ++count[k];
+    }
+    int out = 0;
+    for (int half = 0; half < 2; ++half)
+      for (uint64_t m = present[half]; m; m &= m - 1) {
+        const int k = 64 * half + __builtin_ctzll(m);
+        for (int c = 0; c < count[k]; ++c) r.sorted[out++] = tb.byRank[k];
+      }
+  } else {
+    for (int i = 0; i < 15; ++i)
+      for (int j = i + 1; j < 16; ++j)
+        if (palette.lab[r.sorted[i]][0] > palette.lab[r.sorted[j]][0]) std::swap(r.sorted[i], r.sorted[j]);
+  }
   for (int c = 0; c < 3; ++c) r.mean[c] = float(double(sum[c]) / 16);
   return r;
 }
@@ -237,7 +288,7 @@ void mixCandidatesFast(ConversionState& s) {
           mix16(tables, soa, s.palette, target, order, sum);
           for (int i = 0; i < n; ++i) {
             const float lane[3] = {sum[0][i], sum[1][i], sum[2][i]};
-            store(y, x0 + i, finishPlan(s.palette, order[i], lane));
+            store(y, x0 + i, finishPlan(tables, s.palette, order[i], lane));
           }
         }
         continue;
