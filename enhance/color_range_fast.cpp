@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "convert/least16.h"
 #include "convert/simd.h"
 #include "enhance/color_range.h"
 
@@ -132,6 +133,14 @@ TAVRIX_AVX512 inline __m512 step16(__m512 e, __m512 t, __m512 r) {
   return _mm512_insertf32x8(_mm512_castps256_ps512(stepHalf<0>(e, t, r)), stepHalf<1>(e, t, r), 1);
 }
 
+// Float squared distances of 16 lanes to target j.
+TAVRIX_AVX512 inline __m512 distance16(const Tables& tb, __m512 er, __m512 eg, __m512 eb, int j) {
+  __m512 dr = _mm512_sub_ps(er, _mm512_set1_ps(tb.r[j]));
+  __m512 dg = _mm512_sub_ps(eg, _mm512_set1_ps(tb.g[j]));
+  __m512 db = _mm512_sub_ps(eb, _mm512_set1_ps(tb.b[j]));
+  return _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dr, dr), _mm512_mul_ps(dg, dg)), _mm512_mul_ps(db, db));
+}
+
 // Sixteen targets t (SoA) to sixteen results (SoA).
 TAVRIX_AVX512 void decompose16(const ConversionState& s, const Tables& tb, const float t[3][16], float out[3][16]) {
   const __m512 tr = _mm512_loadu_ps(t[0]), tg = _mm512_loadu_ps(t[1]), tbl = _mm512_loadu_ps(t[2]);
@@ -142,21 +151,17 @@ TAVRIX_AVX512 void decompose16(const ConversionState& s, const Tables& tb, const
   alignas(64) float lanes[3][16];
   alignas(64) int chosen[16];
   for (int n = 0; n < 128; ++n) {
-    __m512 best = _mm512_set1_ps(INFINITY), second = best;
-    __m512i idx = _mm512_setzero_si512();
-    for (int j = 0; j < 16; ++j) {
-      __m512 dr = _mm512_sub_ps(er, _mm512_set1_ps(tb.r[j]));
-      __m512 dg = _mm512_sub_ps(eg, _mm512_set1_ps(tb.g[j]));
-      __m512 db = _mm512_sub_ps(eb, _mm512_set1_ps(tb.b[j]));
-      __m512 d = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dr, dr), _mm512_mul_ps(dg, dg)), _mm512_mul_ps(db, db));
-      __mmask16 lt = _mm512_cmp_ps_mask(d, best, _CMP_LT_OQ);
-      second = _mm512_mask_blend_ps(lt, _mm512_min_ps(second, d), best);
-      best = _mm512_mask_blend_ps(lt, best, d);
-      idx = _mm512_mask_blend_epi32(lt, idx, _mm512_set1_epi32(j));
+    // Two runs of eight targets keep two comparison chains in flight.
+    Least16 run0(0), run1(0);
+    for (int j = 0; j < 16; j += 2) {
+      run0.add(distance16(tb, er, eg, eb, j), j);
+      run1.add(distance16(tb, er, eg, eb, j + 1), j + 1);
     }
-    __m512 limit = _mm512_add_ps(_mm512_mul_ps(best, _mm512_set1_ps(float(kMargin))), _mm512_set1_ps(1e-30f));
-    __mmask16 clear = _mm512_cmp_ps_mask(second, limit, _CMP_GT_OQ) & _mm512_cmp_ps_mask(best, _mm512_set1_ps(1e9f), _CMP_LT_OQ);
-    unsigned unclear = ~unsigned(clear) & 0xFFFF;
+    run0.merge(run1);
+    __m512i idx = run0.index;
+    // Clear: the runner-up lies beyond the margin.
+    const __m512 limit = _mm512_add_ps(_mm512_mul_ps(run0.best, _mm512_set1_ps(float(kMargin))), _mm512_set1_ps(1e-30f));
+    unsigned unclear = ~unsigned(clearWinners(run0, _mm512_sub_ps(limit, run0.best), _mm512_set1_ps(1e9f))) & 0xFFFF;
     if (unclear) {
       _mm512_store_ps(lanes[0], er);
       _mm512_store_ps(lanes[1], eg);
