@@ -6,6 +6,10 @@
 
 #include "convert/simd.h"
 
+// GCC 12's AVX-512 headers build some intrinsics from deliberately undefined vectors.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 namespace tavrix {
 
 PaletteLabSoA::PaletteLabSoA(const PaletteTables& p) {
@@ -69,7 +73,31 @@ void labDistancesSquaredFast(const PaletteLabSoA& pal, const float* lab, float* 
     distancesScalar<false>(pal, lab, out);
 }
 
+namespace {
+// The least value of entries 7..127 (NaN counting as infinity, which the strict '<' of the
+// plain loop never takes), then its first position.
+__attribute__((target("avx512f"))) int firstLeastAvx512(const float* v, float start, int none) {
+  const __m512 inf = _mm512_set1_ps(INFINITY);
+  __m512 least = inf;
+  __m512 lanes[8];
+  for (int i = 0; i < 8; ++i) {
+    __m512 x = _mm512_loadu_ps(v + 16 * i);
+    x = _mm512_mask_blend_ps(_mm512_cmp_ps_mask(x, x, _CMP_UNORD_Q), x, inf);
+    if (i == 0) x = _mm512_mask_blend_ps(__mmask16(0x7F), x, inf);  // entries 0..6 take no part
+    lanes[i] = x;
+    least = _mm512_min_ps(least, x);
+  }
+  const float m = _mm512_reduce_min_ps(least);
+  if (!(m < start)) return none;
+  const __m512 mv = _mm512_set1_ps(m);
+  for (int i = 0; i < 8; ++i)
+    if (unsigned hit = _mm512_cmp_ps_mask(lanes[i], mv, _CMP_EQ_OQ)) return 16 * i + __builtin_ctz(hit);
+  return none;
+}
+}  // namespace
+
 int firstLeast(const float* out, float start, int none) {
+  if (hasAvx512()) return firstLeastAvx512(out, start, none);
   float best = start;
   int chosen = none;
   for (int j = kFirstEntry; j <= kLastEntry; ++j)

@@ -103,6 +103,8 @@ struct ConversionState {
   float rangeTargets[16][4] = {};  // RangeTargets
   float rangeSources[16][4] = {};  // RangeSources
   std::vector<int32_t> lineShift;  // LineShift: 200 entries once dithering is done
+  // The fast pair search finds every cell's pair ahead of the encoding: first * 128 + second.
+  std::vector<int32_t> pairsAhead;
 
   int width() const { return result->width; }
   int height() const { return result->height; }

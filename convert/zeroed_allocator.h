@@ -1,17 +1,16 @@
 #pragma once
-// Allocator of the per-pixel buffers: fresh zero pages straight from the system, in huge
-// pages where it grants them. A conversion's 72 MB of buffers then cost a few dozen page
-// faults instead of eighteen thousand, and no second pass of zeroing.
+// Allocator of the per-pixel buffers: zero-filled memory. Large blocks are kept for the
+// next conversion and cleared with memset: faulting in 65 MB of fresh pages costs 25-30 ms
+// here, clearing them once mapped 1-2 ms. (Huge pages were tried: their first touch
+// sometimes waits over 100 ms for the kernel to compact memory.)
 #include <cstddef>
-#include <cstdlib>
 #include <new>
 #include <utility>
 
-#if defined(__unix__)
-#include <sys/mman.h>
-#endif
-
 namespace tavrix {
+
+void* allocateZeroed(size_t bytes);
+void releaseZeroed(void* p, size_t bytes) noexcept;
 
 template <class T>
 struct ZeroedAllocator {
@@ -21,29 +20,8 @@ struct ZeroedAllocator {
   template <class U>
   ZeroedAllocator(const ZeroedAllocator<U>&) noexcept {}
 
-  T* allocate(size_t n) {
-    const size_t bytes = n * sizeof(T);
-#if defined(__unix__)
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-    madvise(p, bytes, MADV_HUGEPAGE);
-#endif
-    return static_cast<T*>(p);
-#else
-    void* p = std::calloc(n, sizeof(T));
-    if (!p) throw std::bad_alloc();
-    return static_cast<T*>(p);
-#endif
-  }
-  void deallocate(T* p, size_t n) noexcept {
-#if defined(__unix__)
-    munmap(p, n * sizeof(T));
-#else
-    (void)n;
-    std::free(p);
-#endif
-  }
+  T* allocate(size_t n) { return static_cast<T*>(allocateZeroed(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) noexcept { releaseZeroed(p, n * sizeof(T)); }
 
   // The memory is zero already: value-initialising an element writes nothing.
   template <class U>

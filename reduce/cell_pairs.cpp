@@ -35,21 +35,33 @@ CellPair selectCellPair(const ConversionState& s, CellWindow win) {
   return best;
 }
 
-std::vector<CellPair> selectRowGroupPairs(const ConversionState& s, int g) {
-  const int shift = s.rowGroupShift;
-  const int r0 = g << shift;
-  const int r1 = std::min(r0 + (1 << shift) - 1, s.height() - 1);
-  std::vector<CellPair> pairs(size_t(s.width() / 8));
-  auto search = [&](int c0, int c1) {
-    for (int c = c0; c < c1; ++c) {
-      CellWindow window{r0, r1, 8 * c, std::min(8 * c + 7, s.width() - 1)};
-      pairs[size_t(c)] = s.kernels == Kernels::Fast ? selectCellPairFast(s, window) : selectCellPair(s, window);
-    }
+std::vector<CellPair> selectRowGroupPairs(ConversionState& s, int g) {
+  const int shift = s.rowGroupShift, cells = s.width() / 8;
+  auto window = [&](int group, int c) {
+    const int r0 = group << shift;
+    return CellWindow{r0, std::min(r0 + (1 << shift) - 1, s.height() - 1), 8 * c, std::min(8 * c + 7, s.width() - 1)};
   };
-  if (s.kernels == Kernels::Fast)
-    parallelBands(int(pairs.size()), 4, search);
-  else
-    search(0, int(pairs.size()));
+  std::vector<CellPair> pairs(static_cast<size_t>(cells));
+  if (s.kernels == Kernels::Plain) {
+    for (int c = 0; c < cells; ++c) pairs[size_t(c)] = selectCellPair(s, window(g, c));
+    return pairs;
+  }
+  // Every cell of every group in one go, on every core: one hand-over instead of one a group.
+  if (s.pairsAhead.empty()) {
+    const int groups = s.height() >> shift;
+    s.pairsAhead.assign(size_t(groups * cells), 0);
+    const PaletteLabSoA lanes(s.palette);
+    parallelBands(groups * cells, 8, [&](int i0, int i1) {
+      for (int i = i0; i < i1; ++i) {
+        CellPair p = selectCellPairFast(s, window(i / cells, i % cells), lanes);
+        s.pairsAhead[size_t(i)] = p.first * 128 + p.second;
+      }
+    });
+  }
+  for (int c = 0; c < cells; ++c) {
+    const int packed = s.pairsAhead[size_t(g * cells + c)];
+    pairs[size_t(c)] = {packed / 128, packed % 128};
+  }
   return pairs;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <vector>
 
+#include "convert/lab_distances.h"
 #include "convert/state.h"
 
 namespace tavrix {
@@ -17,18 +18,20 @@ struct CellWindow {
 };
 
 // One half of ErrorTable for every pixel: half 0 measures against LabPair 0-2 (slots
-// 7..127), half 1 against LabPair 3-5 (slots 135..255).
+// 7..127), half 1 against LabPair 3-5 (slots 135..255). The fast kernels fill half 0 only
+// where the pair search and the encoding read it: the first error table only breaks ties
+// and sets the bits of the chosen pair.
 void buildErrorTable(ConversionState& s, int half);
 void buildErrorTableFast(ConversionState& s, int half);
 
 // The exhaustive pair search: least sum over the second table, ties broken by the
 // first table, then by the order (first, second) ascending.
 CellPair selectCellPair(const ConversionState& s, CellWindow window);
-CellPair selectCellPairFast(const ConversionState& s, CellWindow window);
+CellPair selectCellPairFast(ConversionState& s, CellWindow window, const PaletteLabSoA& lanes);
 
 // The pairs of every cell of row group g, by the state's kernels (the fast ones search
 // the cells on every core).
-std::vector<CellPair> selectRowGroupPairs(const ConversionState& s, int group);
+std::vector<CellPair> selectRowGroupPairs(ConversionState& s, int group);
 
 // Writes the cell's colour and luminance bytes, bitmap bits and final preview pixels.
 void encodeCell(ConversionState& s, int group, int cell, CellPair pair);
