@@ -5,7 +5,7 @@ CLI       := $(BUILD_DIR)/tavrix-cli
 SAMPLE    := samples/coffee.png
 MODES     := normal qfli dfli xs-dfli
 
-.PHONY: all deps build test demo clean
+.PHONY: all deps build test demo bench clean
 
 all: build
 
@@ -33,6 +33,11 @@ demo: build
 	    printf '  %-24s %6s bytes\n' $$file $$(stat -c %s $$file); \
 	  done; \
 	done
+
+# Per-stage and whole-conversion times of the plain and the fast kernels; the last line
+# is the headline case (XS-DFLI, every option highest, Floyd-Steinberg, 327x207 source).
+bench: build
+	$(BUILD_DIR)/tavrix-bench
 
 clean:
 	rm -rf $(BUILD_DIR) $(OUT_DIR)

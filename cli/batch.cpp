@@ -1,6 +1,9 @@
 #include "cli/batch.h"
 
 #include <chrono>
+#include <exception>
+#include <future>
+#include <memory>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -47,19 +50,47 @@ void checkOutputs(const Job& job) {
   }
 }
 
-void convertOne(const Job& job, const ConversionSettings& settings, int crop, Random& random, Progress& progress) {
-  checkOutputs(job);
-  const std::string name = fs::path(job.input).filename().string();
-  progress.show(name + ": Loading image.");
-  Picture source = prescale(loadPicture(job.input), crop);
+// One picture's way through the batch: loaded and prescaled ahead on a helper thread,
+// converted in input order on this one (so the random dither's sequence is the same as
+// one picture after the other), written behind on a helper thread.
+struct Loaded {
+  Picture source;
+  std::exception_ptr error;
+};
 
-  CliHost host(settings, progress, name);
-  ConversionOutput out;
-  Converter(host, random).run(source, out);
-  if (out.prgImage.length <= 0 || !out.resultImage) throw std::runtime_error("the conversion did not finish");
+Loaded loadAhead(const Job& job, int crop) {
+  Loaded l;
+  try {
+    checkOutputs(job);
+    l.source = prescale(loadPicture(job.input), crop);
+  } catch (...) {
+    l.error = std::current_exception();
+  }
+  return l;
+}
 
-  if (!job.prgPath.empty()) savePrg(out.prgImage, job.prgPath);
-  if (!job.pngPath.empty()) savePng(*out.resultImage, job.pngPath);
+std::exception_ptr writeBehind(const Job& job, const ConversionOutput& out) {
+  try {
+    if (!job.prgPath.empty()) savePrg(out.prgImage, job.prgPath);
+    if (!job.pngPath.empty()) savePng(*out.resultImage, job.pngPath);
+  } catch (...) {
+    return std::current_exception();
+  }
+  return nullptr;
+}
+
+// Reports a failure of `job` on one line; returns the exit status it stands for.
+int reportFailure(const Job& job, std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const FileError& e) {
+    report(e.what());
+  } catch (const std::bad_alloc&) {
+    report(job.input + ": out of memory");
+  } catch (const std::exception& e) {
+    report(job.input + ": " + e.what());
+  }
+  return 1;
 }
 
 }  // namespace
@@ -82,24 +113,44 @@ int runBatch(const Options& options) {
   }
 
   int status = 0;
-  for (const Job& job : jobs) {
-    try {
-      convertOne(job, settings, options.selectors.crop, random, progress);
-      progress.clear();
-    } catch (const FileError& e) {
-      progress.clear();
-      report(e.what());
-      status = 1;
-    } catch (const std::bad_alloc&) {
-      progress.clear();
-      report(job.input + ": out of memory");
-      status = 1;
-    } catch (const std::exception& e) {
-      progress.clear();
-      report(job.input + ": " + e.what());
-      status = 1;
+  if (jobs.empty()) return status;
+  std::future<Loaded> ahead = std::async(std::launch::async, loadAhead, std::cref(jobs[0]), options.selectors.crop);
+  std::future<std::exception_ptr> behind;
+  std::unique_ptr<ConversionOutput> writing;  // the output `behind` is writing
+  const Job* writingJob = nullptr;
+  auto finishWriting = [&] {
+    if (!behind.valid()) return;
+    if (std::exception_ptr e = behind.get()) status = reportFailure(*writingJob, e);
+    writing.reset();
+  };
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const Job& job = jobs[i];
+    Loaded loaded = ahead.get();
+    if (i + 1 < jobs.size())
+      ahead = std::async(std::launch::async, loadAhead, std::cref(jobs[i + 1]), options.selectors.crop);
+    auto out = std::make_unique<ConversionOutput>();
+    std::exception_ptr error = loaded.error;
+    if (!error) {
+      try {
+        const std::string name = fs::path(job.input).filename().string();
+        CliHost host(settings, progress, name);
+        Converter(host, random, options.kernels).run(loaded.source, *out);
+        if (out->prgImage.length <= 0 || !out->resultImage) throw std::runtime_error("the conversion did not finish");
+      } catch (...) {
+        error = std::current_exception();
+      }
     }
+    progress.clear();
+    finishWriting();  // the previous picture's messages come before this one's
+    if (error) {
+      status = reportFailure(job, error);
+      continue;
+    }
+    writing = std::move(out);
+    writingJob = &job;
+    behind = std::async(std::launch::async, writeBehind, std::cref(job), std::cref(*writing));
   }
+  finishWriting();
   return status;
 }
 

@@ -26,7 +26,7 @@ const Selector kSelectors[] = {
     {"colormap", &SelectorIndices::colormap, {"absolute", "relative"}},
 };
 
-enum class Kind { Seed, Prg, Png, OutputDir, Quiet, Help, Version };
+enum class Kind { Seed, Kernels, Prg, Png, OutputDir, Quiet, Help, Version };
 
 struct Plain {
   const char* name;
@@ -36,7 +36,8 @@ struct Plain {
 };
 
 const Plain kPlain[] = {
-    {"seed", 0, Kind::Seed, true},          {"prg", 0, Kind::Prg, true},
+    {"seed", 0, Kind::Seed, true},          {"kernels", 0, Kind::Kernels, true},
+    {"prg", 0, Kind::Prg, true},
     {"png", 0, Kind::Png, true},            {"output-dir", 'o', Kind::OutputDir, true},
     {"quiet", 'q', Kind::Quiet, false},     {"help", 'h', Kind::Help, false},
     {"version", 0, Kind::Version, false},
@@ -63,6 +64,10 @@ void setPlain(Options& o, const Plain& p, const std::string& value) {
   if (p.takesValue && value.empty()) throw UsageError(std::string("--") + p.name + ": empty value");
   switch (p.kind) {
     case Kind::Seed: o.seed = parseSeed(value); break;
+    case Kind::Kernels:
+      if (value != "plain" && value != "fast") throw UsageError("--kernels: '" + value + "' is not one of plain|fast");
+      o.kernels = value == "plain" ? Kernels::Plain : Kernels::Fast;
+      break;
     case Kind::Prg: o.prgPath = value; break;
     case Kind::Png: o.pngPath = value; break;
     case Kind::OutputDir: o.outputDir = value; break;
@@ -186,6 +191,8 @@ std::string helpText() {
   }
   s +=
       "  --seed N               seed of the random dither (default: from the clock)\n"
+      "  --kernels plain|fast   the readable plain kernels or the fast ones; the results are\n"
+      "                         identical (default fast, or plain if TAVRIX_KERNELS=plain)\n"
       "  --prg FILE, --png FILE outputs of a single INPUT; only the named ones are written\n"
       "                         unless -o DIR is also given, which then receives the other\n"
       "  -o, --output-dir DIR   DIR/NAME.prg and DIR/NAME.png for every INPUT (DIR is created)\n"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/kernels.h"
 #include "convert/state.h"
 
 namespace tavrix::cli {
@@ -20,6 +21,7 @@ class UsageError : public std::runtime_error {
 struct Options {
   SelectorIndices selectors;
   std::optional<uint64_t> seed;
+  Kernels kernels = defaultKernels();
   std::string prgPath, pngPath, outputDir;
   bool quiet = false, help = false, version = false;
   std::vector<std::string> inputs;

@@ -174,5 +174,41 @@ TEST_F(Cli, OutputNamesAndSeed) {
             loadPicture((work_ / "shot.v2.png").string()).pixels);
 }
 
+
+TEST_F(Cli, BatchGivesEachPictureItsOwnResult) {
+  // Pictures are loaded ahead and written behind while another converts: each must still
+  // get exactly the files a run of its own gives, and the random dither's sequence must
+  // run through the pictures in input order, as one after the other would.
+  fs::copy_file(TAVRIX_TEST_DATA "/rocket.jpg", work_ / "a.jpg");
+  fs::copy_file(TAVRIX_TEST_DATA "/chelsea.png", work_ / "b.png");
+  fs::copy_file(TAVRIX_SAMPLES "/coffee.png", work_ / "c.png");
+  ASSERT_EQ(run({"-q", "--mode", "normal", "-o", "batch", "a.jpg", "b.png", "missing.png", "c.png"}).status, 1);
+  for (const char* name : {"a", "b", "c"}) {
+    ASSERT_EQ(run({"-q", "--mode", "normal", "-o", "single", std::string(name) + (name[0] == 'a' ? ".jpg" : ".png")})
+                  .status,
+              0);
+    for (const char* ext : {".prg", ".png"}) {
+      const std::string file = std::string(name) + ext;
+      EXPECT_EQ(readAll(work_ / "batch" / file), readAll(work_ / "single" / file)) << file;
+    }
+  }
+  // Random dither: the same seed over the same inputs in the same order gives the same files,
+  // and the second picture does not repeat the first one's draws.
+  ASSERT_EQ(run({"-q", "--mode", "normal", "--dither", "random", "--seed", "9", "-o", "r1", "b.png", "c.png"}).status, 0);
+  ASSERT_EQ(run({"-q", "--mode", "normal", "--dither", "random", "--seed", "9", "-o", "r2", "b.png", "c.png"}).status, 0);
+  ASSERT_EQ(run({"-q", "--mode", "normal", "--dither", "random", "--seed", "9", "-o", "r3", "c.png"}).status, 0);
+  EXPECT_EQ(readAll(work_ / "r1" / "c.prg"), readAll(work_ / "r2" / "c.prg"));
+  EXPECT_NE(readAll(work_ / "r1" / "c.prg"), readAll(work_ / "r3" / "c.prg"));
+}
+
+TEST_F(Cli, KernelsOption) {
+  fs::copy_file(TAVRIX_TEST_DATA "/chelsea.png", work_ / "b.png");
+  EXPECT_EQ(run({"--kernels", "quick", "b.png"}).status, 2);
+  ASSERT_EQ(run({"-q", "--mode", "dfli", "--kernels", "plain", "--prg", "plain.prg", "b.png"}).status, 0);
+  ASSERT_EQ(run({"-q", "--mode", "dfli", "--kernels=fast", "--prg", "fast.prg", "b.png"}).status, 0);
+  EXPECT_EQ(readAll(work_ / "plain.prg").size(), 28650u);
+  EXPECT_EQ(readAll(work_ / "plain.prg"), readAll(work_ / "fast.prg"));
+}
+
 }  // namespace
 }  // namespace tavrix
