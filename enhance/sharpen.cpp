@@ -26,10 +26,11 @@ void boxPass(ConversionState& s, int from, int to) {
 void sharpen(ConversionState& s) {
   const int h = s.height(), w = s.width();
   if (s.settings.sharpen > 0) {
-    boxPass(s, 0, 3);
-    boxPass(s, 3, 9);
-    boxPass(s, 9, 3);
-    boxPass(s, 3, 9);  // slots 9-11: the colour blurred four times
+    const auto pass = s.kernels == Kernels::Fast ? boxPassFast : boxPass;
+    pass(s, 0, 3);
+    pass(s, 3, 9);
+    pass(s, 9, 3);
+    pass(s, 3, 9);  // slots 9-11: the colour blurred four times
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         float* p = s.work.at(y, x);

@@ -7,4 +7,5 @@ namespace tavrix {
 void sharpen(ConversionState& s);
 // One box-mean pass: WorkPixel slots from..from+2 to slots to..to+2 over clipped 5x5 windows.
 void boxPass(ConversionState& s, int from, int to);
+void boxPassFast(ConversionState& s, int from, int to);
 }  // namespace tavrix
