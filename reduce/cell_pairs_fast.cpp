@@ -49,6 +49,7 @@ struct Cell {
   // best sum, by more than the roundings of a float sum of 64 terms (2^-18 relative), can
   // never reach it.
   float rest[65];
+  float least[64];  // each pixel's least distance in the second table
   // covers[j], bit p: entry j lies within `slack` of pixel p's least distance. Every term of
   // a pair is at least its pixel's least distance, so a pixel that neither entry of a pair
   // covers adds more than `slack` on top of the least possible sum, which is then beyond
@@ -124,6 +125,7 @@ Best seedPair(Cell& c, double& leastSum) {
     const float* b = c.e[p] + 128;
     const int nearest = firstLeast(b, INFINITY, kFirstEntry);
     ++votes[nearest];
+    c.least[p] = b[nearest];
     rest += b[nearest];
     c.rest[p] = float(rest * (1 - 0x1p-16));
     if (double(c.rest[p]) > rest * (1 - 0x1p-16)) c.rest[p] = std::nextafter(c.rest[p], 0.0f);
@@ -152,7 +154,7 @@ TAVRIX_AVX512 void findCovers(Cell& c, float bestU, double leastSum) {
   std::fill(c.covers, c.covers + 144, uint64_t(0));
   for (int p = 0; p < c.n; ++p) {
     const float* b = c.e[p] + 128;
-    const __m512 limit = _mm512_set1_ps(float((b[firstLeast(b, INFINITY, kFirstEntry)] + slack) * (1 + 0x1p-20)));
+    const __m512 limit = _mm512_set1_ps(float((c.least[p] + slack) * (1 + 0x1p-20)));
     const __m512i bit = _mm512_set1_epi64(int64_t(uint64_t(1) << p));
     for (int j = 0; j < 128; j += 16) {
       const __mmask16 near = _mm512_cmp_ps_mask(_mm512_loadu_ps(b + j), limit, _CMP_LE_OQ);
