@@ -2,6 +2,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "convert/simd.h"
@@ -13,7 +14,13 @@
 namespace tavrix {
 
 PaletteLabSoA::PaletteLabSoA(const PaletteTables& p) {
-  for (int j = 0; j < 128; ++j) l[j] = p.lab[j][0], a[j] = p.lab[j][1], b[j] = p.lab[j][2];
+  for (int j = 0; j < 128; ++j) {
+    l[j] = p.lab[j][0], a[j] = p.lab[j][1], b[j] = p.lab[j][2];
+    const bool used = j >= kFirstEntry;
+    nl[j] = used ? float(-2 * l[j]) : 0, na[j] = used ? float(-2 * a[j]) : 0, nb[j] = used ? float(-2 * b[j]) : 0;
+    p2[j] = used ? float(l[j] * l[j] + a[j] * a[j] + b[j] * b[j]) : 1e30f;
+    if (used) maxP2 = std::max(maxP2, p2[j]);
+  }
 }
 
 namespace {
@@ -95,6 +102,62 @@ __attribute__((target("avx512f"))) int firstLeastAvx512(const float* v, float st
   return none;
 }
 }  // namespace
+
+namespace {
+double exactLab(const PaletteLabSoA& pal, const float* lab, int j) {
+  double dl = pal.l[j] - lab[0], da = pal.a[j] - lab[1], db = pal.b[j] - lab[2];
+  return dl * dl + da * da + db * db;
+}
+
+// Lanes = 16 entries. The float rank's error stays below 4 roundings of 2 max|p|^2 + |q|^2;
+// entries within 16 times that of the least rank are measured exactly in ascending order,
+// with the plain search's strict '<' from `start`.
+__attribute__((target("avx512f,fma"))) int nearestLabAvx512(const PaletteLabSoA& pal, const float* lab, bool root,
+                                                            float start, int none) {
+  const __m512 ql = _mm512_set1_ps(lab[0]), qa = _mm512_set1_ps(lab[1]), qb = _mm512_set1_ps(lab[2]);
+  __m512 rank[8];
+  __m512 least = _mm512_set1_ps(INFINITY);
+  for (int i = 0; i < 8; ++i) {
+    rank[i] = _mm512_fmadd_ps(ql, _mm512_load_ps(pal.nl + 16 * i),
+                              _mm512_fmadd_ps(qa, _mm512_load_ps(pal.na + 16 * i),
+                                              _mm512_fmadd_ps(qb, _mm512_load_ps(pal.nb + 16 * i),
+                                                              _mm512_load_ps(pal.p2 + 16 * i))));
+    least = _mm512_min_ps(least, rank[i]);
+  }
+  const double q2 = double(lab[0]) * lab[0] + double(lab[1]) * lab[1] + double(lab[2]) * lab[2];
+  const float m = _mm512_reduce_min_ps(least);
+  const double tolerance = (2.0 * pal.maxP2 + q2 + std::fabs(m) + 1) * 0x1p-18;
+  if (!(tolerance < 1e30)) return -2;  // NaN or huge: let the full search answer
+  const __m512 limit = _mm512_set1_ps(float(m + tolerance));
+  float best = start;
+  int chosen = none;
+  for (int i = 0; i < 8; ++i)
+    for (unsigned hit = _mm512_cmp_ps_mask(rank[i], limit, _CMP_LE_OQ); hit; hit &= hit - 1) {
+      const int j = 16 * i + __builtin_ctz(hit);
+      if (j < kFirstEntry) continue;
+      const double sum = exactLab(pal, lab, j);
+      const float d = root ? rootLikePow(sum) : float(sum);
+      if (d < best) {
+        best = d;
+        chosen = j;
+      }
+    }
+  return chosen;
+}
+}  // namespace
+
+int nearestLab(const PaletteLabSoA& pal, const float* lab, bool root, float start, int none) {
+  if (hasAvx512()) {
+    const int j = nearestLabAvx512(pal, lab, root, start, none);
+    if (j != -2) return j;
+  }
+  alignas(32) float out[128];
+  if (root)
+    labDistancesFast(pal, lab, out);
+  else
+    labDistancesSquaredFast(pal, lab, out);
+  return firstLeast(out, start, none);
+}
 
 int firstLeast(const float* out, float start, int none) {
   if (hasAvx512()) return firstLeastAvx512(out, start, none);

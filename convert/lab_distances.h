@@ -7,6 +7,9 @@ namespace tavrix {
 
 struct PaletteLabSoA {
   alignas(32) double l[128], a[128], b[128];
+  // For a float pass that ranks entries by |p|^2 - 2 q.p (entries 0..6 far away).
+  alignas(64) float nl[128], na[128], nb[128], p2[128];
+  float maxP2 = 0;
   explicit PaletteLabSoA(const PaletteTables& p);
 };
 
@@ -17,5 +20,9 @@ void labDistancesSquaredFast(const PaletteLabSoA& pal, const float* lab, float* 
 
 // The first entry 7..127 of least out[j] strictly below `start`, else `none`.
 int firstLeast(const float* out, float start, int none);
+
+// The same answer as firstLeast over all entries' labDistance (root) or labDistanceSquared
+// to `lab`, measuring exactly only the entries a float pass cannot rule out.
+int nearestLab(const PaletteLabSoA& pal, const float* lab, bool root, float start, int none);
 
 }  // namespace tavrix

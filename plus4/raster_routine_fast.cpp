@@ -13,12 +13,9 @@ void findNearestEntriesFast(ConversionState& s) {
   const PaletteLabSoA pal(s.palette);
   const int w = s.width();
   parallelBands(s.height(), 8, [&](int y0, int y1) {
-    alignas(32) float out[128];
     for (int y = y0; y < y1; ++y)
-      for (int x = 0; x < w; ++x) {
-        labDistancesFast(pal, s.labPairs.mixed(y, x), out);
-        s.sourceBytes.nearestEntry(y, x) = uint8_t(firstLeast(out, float(1e12), 0));
-      }
+      for (int x = 0; x < w; ++x)
+        s.sourceBytes.nearestEntry(y, x) = uint8_t(nearestLab(pal, s.labPairs.mixed(y, x), true, float(1e12), 0));
   });
 }
 

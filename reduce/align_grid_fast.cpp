@@ -14,13 +14,11 @@ void storeNearestEntriesFast(ConversionState& s) {
   const PaletteLabSoA pal(s.palette);
   const int w = s.width();
   parallelBands(s.height(), 8, [&](int y0, int y1) {
-    alignas(32) float out[128];
     for (int y = y0; y < y1; ++y)
       for (int x = 0; x < w; ++x) {
         const float* m = s.work.working(y, x);
         auto lab = linearToLab(m[0], m[1], m[2]);
-        labDistancesSquaredFast(pal, lab.data(), out);
-        const int j = firstLeast(out, float(1e14), -1);
+        const int j = nearestLab(pal, lab.data(), false, float(1e14), -1);
         if (j >= 0) s.candidates.at(y, x)[0] = uint8_t(j);
       }
   });

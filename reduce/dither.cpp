@@ -33,9 +33,7 @@ void clampedOrDiffusedPixel(ConversionState& s, int y, int x, bool floydSteinber
   }
   int p = kFirstEntry;
   if (lanes) {
-    alignas(32) float d[128];
-    labDistancesSquaredFast(*lanes, lab.data(), d);
-    p = firstLeast(d, float(1e15), kFirstEntry);
+    p = nearestLab(*lanes, lab.data(), false, float(1e15), kFirstEntry);
   } else {
     float best = float(1e15);
     for (int j = kFirstEntry; j <= kLastEntry; ++j) {
