@@ -87,4 +87,11 @@ void releaseZeroed(void* p, size_t bytes) noexcept {
   unmap(p, bytes);
 }
 
+void releaseKeptBuffers() noexcept {
+  std::lock_guard<std::mutex> lock(keptLock);
+  for (const Kept& k : kept) unmap(k.p, k.bytes);
+  kept.clear();
+  keptBytes = 0;
+}
+
 }  // namespace tavrix

@@ -11,6 +11,8 @@ namespace tavrix {
 
 void* allocateZeroed(size_t bytes);
 void releaseZeroed(void* p, size_t bytes) noexcept;
+// Gives the kept blocks back to the system.
+void releaseKeptBuffers() noexcept;
 
 template <class T>
 struct ZeroedAllocator {
