@@ -5,7 +5,7 @@ CLI       := $(BUILD_DIR)/tavrix-cli
 SAMPLE    := samples/coffee.png
 MODES     := normal qfli dfli xs-dfli
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench install clean
 
 all: build
 
@@ -38,6 +38,11 @@ demo: build
 # is the headline case (XS-DFLI, every option highest, Floyd-Steinberg, 327x207 source).
 bench: build
 	$(BUILD_DIR)/tavrix-bench
+
+# The two programs, the desktop entry and the icon under PREFIX (default /usr/local).
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD_DIR) $(OUT_DIR)
