@@ -47,19 +47,24 @@ void buildRangeTables(ConversionState& s) {
     }
 }
 
+int nearestRangeTarget(const ConversionState& s, const float e[3]) {
+  float best = float(1e10);
+  int j = 0;
+  for (int i = 0; i < 16; ++i) {
+    float d = rgbDistanceSquared(e, s.rangeTargets[i]);
+    if (d < best) {  // strict: the lowest row wins ties
+      best = d;
+      j = i;
+    }
+  }
+  return j;
+}
+
 void decomposePixel(const ConversionState& s, const float t[3], float out[3]) {
   float e[3] = {t[0], t[1], t[2]}, a[3] = {0, 0, 0};
   // 128 sequential choices, each compensating the error of the earlier ones.
   for (int step = 0; step < 128; ++step) {
-    float best = float(1e10);
-    int j = 0;
-    for (int i = 0; i < 16; ++i) {
-      float d = rgbDistanceSquared(e, s.rangeTargets[i]);
-      if (d < best) {
-        best = d;
-        j = i;
-      }
-    }
+    const int j = nearestRangeTarget(s, e);
     for (int c = 0; c < 3; ++c) {
       e[c] = float(double(e[c]) + t[c] - s.rangeTargets[j][c]);
       a[c] = float(double(a[c]) + s.rangeSources[j][c]);

@@ -12,4 +12,6 @@ void stretchColorRangeFast(ConversionState& s);
 // Steps of the stage, exposed for tests: the corner search and tables, then one pixel.
 void buildRangeTables(ConversionState& s);
 void decomposePixel(const ConversionState& s, const float t[3], float out[3]);
+// The row of RangeTargets nearest to e, from 1e10 with a strict '<'.
+int nearestRangeTarget(const ConversionState& s, const float e[3]);
 }  // namespace tavrix

@@ -17,19 +17,6 @@ namespace {
 
 constexpr double kMargin = 1.0 + 1.0 / 65536;
 
-int nearestTarget(const ConversionState& s, const float e[3]) {
-  float best = float(1e10);
-  int j = 0;
-  for (int i = 0; i < 16; ++i) {
-    float d = rgbDistanceSquared(e, s.rangeTargets[i]);
-    if (d < best) {
-      best = d;
-      j = i;
-    }
-  }
-  return j;
-}
-
 struct Tables {
   alignas(64) float r[16], g[16], b[16];     // targets for the float pass; a repeated target is
   alignas(64) float tr[16], tg[16], tb[16];  // pushed far away, since the earlier one always wins
@@ -97,7 +84,7 @@ __attribute__((target("avx2"))) void decompose8(const ConversionState& s, const 
       for (int i = 0; i < 8; ++i)
         if (unclear >> i & 1) {
           const float e[3] = {lanes[0][i], lanes[1][i], lanes[2][i]};
-          chosen[i] = nearestTarget(s, e);
+          chosen[i] = nearestRangeTarget(s, e);
         }
       idx = _mm256_load_si256(reinterpret_cast<const __m256i*>(chosen));
     }
@@ -170,7 +157,7 @@ TAVRIX_AVX512 void decompose16(const ConversionState& s, const Tables& tb, const
       for (int i = 0; i < 16; ++i)
         if (unclear >> i & 1) {
           const float e[3] = {lanes[0][i], lanes[1][i], lanes[2][i]};
-          chosen[i] = nearestTarget(s, e);
+          chosen[i] = nearestRangeTarget(s, e);
         }
       idx = _mm512_load_si512(chosen);
     }
