@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "app/io/image_io.h"
 #include "tests/test_support.h"
 
 namespace tavrix {
@@ -136,6 +138,36 @@ TEST(Converter, RefusesOtherSizesUntouched) {
     EXPECT_THROW(Converter(host, random).run(p, out), std::invalid_argument);
     EXPECT_TRUE(host.events.empty());
     EXPECT_FALSE(out.resultImage.has_value());
+  }
+}
+
+
+TEST(Converter, EveryModeAndCropWithEveryOptionHighest) {
+  // A real photo through every output mode and crop/fit choice, every option at its highest
+  // level: a program of the mode's length and a 320x200 picture of TED colours only.
+  const Picture photo = loadPicture(TAVRIX_TEST_DATA "/rocket.jpg");
+  const int lengths[] = {12098, 24554, 28650, 28650};
+  for (int crop = 0; crop < 4; ++crop) {
+    const Picture source = prescale(photo, crop);
+    ASSERT_EQ(source.width, crop < 2 ? 320 : 327);
+    for (int mode = 0; mode < 4; ++mode) {
+      for (int dither = 0; dither < 4; ++dither) {
+        SelectorIndices highest{crop, 2, 4, 2, 2, 1, dither, mode};
+        ConversionOutput out = testing::convertPicture(source, conversionSettings(highest));
+        const std::string what = "crop " + std::to_string(crop) + " mode " + std::to_string(mode) +
+                                 " dither " + std::to_string(dither);
+        EXPECT_EQ(out.prgImage.length, lengths[mode]) << what;
+        ASSERT_EQ(out.resultImage->width, 320) << what;
+        ASSERT_EQ(out.resultImage->height, 200) << what;
+        std::set<uint32_t> shown(out.resultImage->pixels.begin(), out.resultImage->pixels.end());
+        for (uint32_t c : shown) {
+          bool inPalette = false;
+          for (int j = kFirstEntry; j <= kLastEntry; ++j) inPalette |= displayColor(j) == c;
+          ASSERT_TRUE(inPalette) << what << std::hex << " colour " << c;
+        }
+        EXPECT_GT(shown.size(), 8u) << what;  // a picture, not a blank screen
+      }
+    }
   }
 }
 
