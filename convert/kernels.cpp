@@ -31,6 +31,9 @@ Kernels defaultKernels() {
 
 namespace {
 
+// Set while a thread runs a band: a band that asks for bands itself runs them inline.
+thread_local bool inBand = false;
+
 // Workers that live for the whole program: a conversion hands them work a hundred times
 // or more, and starting threads each time would cost more than some of the work.
 class Pool {
@@ -71,8 +74,11 @@ class Pool {
   void work() {
     for (int b; (b = next_.fetch_add(1)) < bands_;) {
       try {
+        inBand = true;
         (*job_)(b);
+        inBand = false;
       } catch (...) {
+        inBand = false;
         std::lock_guard<std::mutex> lock(m_);
         if (!failure_) failure_ = std::current_exception();
       }
@@ -108,7 +114,7 @@ class Pool {
 
 void parallelBands(int count, int band, const std::function<void(int, int)>& body) {
   const int bands = (count + band - 1) / band;
-  if (bands <= 1) {
+  if (bands <= 1 || inBand) {
     if (count > 0) body(0, count);
     return;
   }

@@ -29,14 +29,21 @@ void oversaturate(ConversionState& s) {
   const float k = float(s.settings.oversaturatePercent / 100.0);
   float lin[256];
   for (int v = 0; v < 256; ++v) lin[v] = srgbToLinear(v);
-  for (int y = 0; y < s.height(); ++y)
-    for (int x = 0; x < s.width(); ++x) {
-      const uint8_t* src = s.sourceBytes.at(y, x);
-      float in[3] = {lin[src[0]], lin[src[1]], lin[src[2]]}, out[3];
-      oversaturatePixel(in, k, out);
-      float* w = s.work.at(y, x);
-      for (int c = 0; c < 3; ++c) w[c] = w[c + 3] = w[c + 6] = out[c];
-    }
+  auto rows = [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y)
+      for (int x = 0; x < s.width(); ++x) {
+        const uint8_t* src = s.sourceBytes.at(y, x);
+        float in[3] = {lin[src[0]], lin[src[1]], lin[src[2]]}, out[3];
+        oversaturatePixel(in, k, out);
+        float* w = s.work.at(y, x);
+        for (int c = 0; c < 3; ++c) w[c] = w[c + 3] = w[c + 6] = out[c];
+      }
+  };
+  // Every pixel stands alone: the fast kernels take the rows on every core.
+  if (s.kernels == Kernels::Fast)
+    parallelBands(s.height(), 16, rows);
+  else
+    rows(0, s.height());
 }
 
 }  // namespace tavrix
