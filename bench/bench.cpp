@@ -82,8 +82,8 @@ struct Case {
 
 int main(int argc, char** argv) {
   const std::string photo = argc > 1 ? argv[1] : TAVRIX_SAMPLES "/coffee.png";
-  const int plainReps = argc > 2 ? std::atoi(argv[2]) : 3;
-  const int fastReps = argc > 3 ? std::atoi(argv[3]) : 15;
+  const int plainReps = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int fastReps = argc > 3 ? std::atoi(argv[3]) : 21;
   Picture loaded = loadPicture(photo);
 
   ConversionSettings every;  // every option at its highest level, Floyd-Steinberg

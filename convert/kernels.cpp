@@ -51,6 +51,8 @@ class Pool {
     for (auto& t : workers_) t.join();
   }
 
+  int size() const { return int(workers_.size()) + 1; }
+
   void run(int bands, const std::function<void(int)>& job) {
     std::unique_lock<std::mutex> caller(runLock_);  // one batch at a time
     {
@@ -110,7 +112,14 @@ class Pool {
   std::exception_ptr failure_;
 };
 
+Pool& pool() {
+  static Pool p;
+  return p;
+}
+
 }  // namespace
+
+int parallelWorkers() { return inBand ? 1 : pool().size(); }
 
 void parallelBands(int count, int band, const std::function<void(int, int)>& body) {
   const int bands = (count + band - 1) / band;
@@ -118,8 +127,7 @@ void parallelBands(int count, int band, const std::function<void(int, int)>& bod
     if (count > 0) body(0, count);
     return;
   }
-  static Pool pool;
-  pool.run(bands, [&](int b) { body(b * band, std::min(count, (b + 1) * band)); });
+  pool().run(bands, [&](int b) { body(b * band, std::min(count, (b + 1) * band)); });
 }
 
 }  // namespace tavrix

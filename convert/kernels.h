@@ -14,4 +14,7 @@ Kernels defaultKernels();
 // The bands never depend on the number of threads, so neither do the results.
 void parallelBands(int count, int band, const std::function<void(int, int)>& body);
 
+// How many bands parallelBands runs at the same time from here (1 inside a band).
+int parallelWorkers();
+
 }  // namespace tavrix

@@ -1,7 +1,10 @@
 #include "reduce/dither.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <thread>
+#include <vector>
 
 #include "convert/lab_distances.h"
 
@@ -66,6 +69,29 @@ void eachRow(const ConversionState& s, const std::function<void(int, int)>& rows
     rows(0, s.height());
 }
 
+// Floyd-Steinberg on two cores, bit-exact with the scan-order loop: even rows on one, odd
+// rows on the other. Pixel (x, y) waits until row y - 1 has finished pixel x + 2: by then
+// every pixel that adds to (x, y) or to (x + 1, y) from the row above has done so, so
+// every pixel receives its additions in exactly the scan order's sequence.
+void floydSteinbergWavefront(ConversionState& s) {
+  const PaletteLabSoA lanes(s.palette);
+  const int h = s.height(), w = s.width();
+  std::vector<std::atomic<int>> done(static_cast<size_t>(h));
+  for (auto& d : done) d.store(0, std::memory_order_relaxed);
+  parallelBands(2, 1, [&](int first, int end) {
+    for (int start = first; start < end; ++start)
+      for (int y = start; y < h; y += 2)
+        for (int x = 0; x < w; ++x) {
+          if (y > 0) {
+            const int need = std::min(x + 3, w);
+            while (done[size_t(y - 1)].load(std::memory_order_acquire) < need) std::this_thread::yield();
+          }
+          clampedOrDiffusedPixel(s, y, x, true, &lanes);
+          done[size_t(y)].store(x + 1, std::memory_order_release);
+        }
+  });
+}
+
 }  // namespace
 
 void buildLabPairs(ConversionState& s, Random& random) {
@@ -88,11 +114,15 @@ void buildLabPairs(ConversionState& s, Random& random) {
         setLab(s.labPairs.dithered(y, x), s.palette.lab[s.candidates.at(y, x)[k]]);
       }
   } else if (dither == 1) {
-    // Each pixel takes the error of the ones before it: one core, in scan order.
-    const PaletteLabSoA lanes(s.palette);
-    const bool fast = s.kernels == Kernels::Fast;
-    for (int y = 0; y < s.height(); ++y)
-      for (int x = 0; x < w; ++x) clampedOrDiffusedPixel(s, y, x, true, fast ? &lanes : nullptr);
+    if (s.kernels == Kernels::Fast && parallelWorkers() >= 2) {
+      floydSteinbergWavefront(s);
+    } else {
+      // Each pixel takes the error of the ones before it: in scan order.
+      const PaletteLabSoA lanes(s.palette);
+      const bool fast = s.kernels == Kernels::Fast;
+      for (int y = 0; y < s.height(); ++y)
+        for (int x = 0; x < w; ++x) clampedOrDiffusedPixel(s, y, x, true, fast ? &lanes : nullptr);
+    }
   } else {
     // "No dither" for every other value (-1 included).
     eachRow(s, [&](int y0, int y1) {

@@ -2,11 +2,13 @@
 // whole conversions of random pictures and real photos in every mode and option.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <string>
 
 #include "app/io/image_io.h"
 #include "reduce/cell_pairs.h"
+#include "reduce/dither.h"
 #include "tests/test_support.h"
 
 namespace tavrix {
@@ -103,6 +105,33 @@ TEST(FastKernels, CellPairsMatchPlain) {
       for (size_t c = 0; c < plain.size(); ++c)
         ASSERT_EQ(plain[c], fast[c]) << "mode " << mode << " group " << g << " cell " << c;
     }
+  }
+}
+
+TEST(FastKernels, FloydSteinbergOnTwoCoresMatchesScanOrder) {
+  // The two-core wavefront must add every neighbour's error in the scan order's sequence;
+  // a race or a wrong wait shows as a different byte somewhere, sooner or later.
+  std::mt19937 rng(77);
+  std::uniform_real_distribution<float> unit(-0.05f, 1.05f);
+  auto run = [&](Kernels kernels, const std::vector<float>& colours) {
+    auto f = std::make_unique<LabFixture>(1, 2);
+    f->s.kernels = kernels;
+    f->s.settings.dither = 1;
+    f->s.work.allocate(320, 200);
+    f->s.candidates.allocate(320, 200);
+    for (int y = 0; y < 200; ++y)
+      for (int x = 0; x < 320; ++x)
+        for (int c = 0; c < 3; ++c) f->s.work.working(y, x)[c] = colours[(size_t(y) * 320 + x) * 3 + c];
+    Random random(1);
+    buildLabPairs(f->s, random);
+    return f;
+  };
+  for (int round = 0; round < 6; ++round) {
+    std::vector<float> colours(320 * 200 * 3);
+    for (float& c : colours) c = unit(rng);
+    auto plain = run(Kernels::Plain, colours), fast = run(Kernels::Fast, colours);
+    ASSERT_TRUE(plain->s.labPairs.v == fast->s.labPairs.v) << "round " << round;
+    ASSERT_TRUE(plain->s.work.v == fast->s.work.v) << "round " << round;
   }
 }
 
