@@ -15,10 +15,6 @@ PACKAGES=(
   zlib1g-dev
   libgtest-dev
   libgmock-dev
-  libbenchmark-dev
-  libhwy-dev
-  xvfb
-  xauth
 )
 
 missing=()
