@@ -11,16 +11,14 @@
 #include <vector>
 
 #include "app/io/image_io.h"
+#include "tests/test_support.h"
 
 namespace tavrix {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing::readAll;
 
 std::string quoted(const std::string& s) {
   std::string q = "'";

@@ -16,16 +16,14 @@
 #include <unistd.h>
 
 #include "app/io/image_io.h"
+#include "tests/test_support.h"
 
 namespace tavrix {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing::readAll;
 
 void writeAll(const fs::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;

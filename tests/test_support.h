@@ -1,5 +1,8 @@
 #pragma once
 // Shared fixtures: a host that records what the driver reports, and small pictures.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +27,12 @@ struct RecordingHost : Host {
     if (output) repaintedResultWidths.push_back(output->resultImage ? output->resultImage->width : 0);
   }
 };
+
+// The whole content of a file ("" when it cannot be read).
+inline std::string readAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
 
 // A deterministic colourful test picture: smooth gradients with sharp blocks.
 inline Picture syntheticPicture(int w, int h, unsigned seed = 1) {
