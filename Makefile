@@ -5,7 +5,7 @@ CLI       := $(BUILD_DIR)/tavrix-cli
 SAMPLE    := samples/coffee.png
 MODES     := normal qfli dfli xs-dfli
 
-.PHONY: all deps build test demo bench install clean
+.PHONY: all deps build test demo bench install check-sanitize clean
 
 all: build
 
@@ -39,10 +39,16 @@ demo: build
 bench: build
 	$(BUILD_DIR)/tavrix-bench
 
+# The whole test suite once more, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+check-sanitize: deps
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIX_SANITIZE=ON
+	cmake --build build-sanitize -j2
+	ctest --test-dir build-sanitize --output-on-failure -j2 -LE emulator
+
 # The two programs, the desktop entry and the icon under PREFIX (default /usr/local).
 PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD_DIR) $(OUT_DIR)
+	rm -rf $(BUILD_DIR) build-sanitize $(OUT_DIR)
