@@ -18,9 +18,9 @@ struct CellWindow {
 };
 
 // One half of ErrorTable for every pixel: half 0 measures against LabPair 0-2 (slots
-// 7..127), half 1 against LabPair 3-5 (slots 135..255). The fast kernels fill half 0 only
-// where the pair search and the encoding read it: the first error table only breaks ties
-// and sets the bits of the chosen pair.
+// 7..127), half 1 against LabPair 3-5 (slots 135..255). The fast kernels leave both to the
+// pair search: it measures each cell's second table where it sums it, and fills the first
+// one only where it and the encoding read it (the first only breaks ties and sets bits).
 void buildErrorTable(ConversionState& s, int half);
 void buildErrorTableFast(ConversionState& s, int half);
 

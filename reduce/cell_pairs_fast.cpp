@@ -19,28 +19,20 @@
 namespace tavrix {
 
 void buildErrorTableFast(ConversionState& s, int half) {
-  if (half == 0) return;  // filled where read, by the pair search
-  const PaletteLabSoA pal(s.palette);
-  const int w = s.width();
-  parallelBands(s.height(), 8, [&](int y0, int y1) {
-    alignas(32) float out[128];
-    for (int y = y0; y < y1; ++y)
-      for (int x = 0; x < w; ++x) {
-        const float* lab = s.labPairs.at(y, x) + 3 * half;
-        labDistancesFast(pal, lab, out);
-        std::memcpy(s.errors.at(y, x) + 128 * half + kFirstEntry, out + kFirstEntry, 121 * sizeof(float));
-      }
-  });
+  // The pair search measures the second table cell by cell, where it reads it, and fills
+  // the first one where it and the encoding read it.
+  (void)s, (void)half;
 }
 
 namespace {
 
-// A cell's pixels, row by row: entry j of the first table is e[p][j], of the second
-// e[p][128 + j], read in place from ErrorTable. The first table is filled entry by entry
-// as the search needs it (`ready`).
+// A cell's pixels, row by row: entry j of the first table is e[p][j], in ErrorTable, filled
+// entry by entry as the search needs it (`ready`); entry j of the second table is b[p][j],
+// measured here for the cell alone, since only this search reads it.
 struct Cell {
   int n = 0;
   float* e[64];
+  alignas(64) float b[64][128];
   alignas(64) double labL[64], labA[64], labB[64];  // LabPair 0-2 of each pixel
   const PaletteLabSoA* palette;
   uint64_t ready[2] = {0, 0};
@@ -111,7 +103,7 @@ float sumT(Cell& c, int f, int s) {
 }
 float sumU(const Cell& c, int f, int s) {
   float u = 0;
-  for (int p = 0; p < c.n; ++p) u += std::min(c.e[p][128 + f], c.e[p][128 + s]);
+  for (int p = 0; p < c.n; ++p) u += std::min(c.b[p][f], c.b[p][s]);
   return u;
 }
 
@@ -122,7 +114,7 @@ Best seedPair(Cell& c, double& leastSum) {
   double rest = 0;
   c.rest[c.n] = 0;
   for (int p = c.n - 1; p >= 0; --p) {
-    const float* b = c.e[p] + 128;
+    const float* b = c.b[p];
     const int nearest = firstLeast(b, INFINITY, kFirstEntry);
     ++votes[nearest];
     c.least[p] = b[nearest];
@@ -153,7 +145,7 @@ TAVRIX_AVX512 void findCovers(Cell& c, float bestU, double leastSum) {
   const double slack = (double(bestU) - leastSum) + double(bestU) * 0x1p-16 + 1e-30;
   std::fill(c.covers, c.covers + 144, uint64_t(0));
   for (int p = 0; p < c.n; ++p) {
-    const float* b = c.e[p] + 128;
+    const float* b = c.b[p];
     const __m512 limit = _mm512_set1_ps(float((c.least[p] + slack) * (1 + 0x1p-20)));
     const __m512i bit = _mm512_set1_epi64(int64_t(uint64_t(1) << p));
     for (int j = 0; j < 128; j += 16) {
@@ -186,7 +178,7 @@ TAVRIX_AVX512 void searchAvx512(Cell& c, Best& best, double leastSum) {
       bool pruned = false;
       for (int p = 0; p < c.n; p += 4) {
         for (int q = p; q < p + 4; ++q) {
-          const float* b = c.e[q] + 128;
+          const float* b = c.b[q];
           u = _mm512_add_ps(u, _mm512_min_ps(_mm512_set1_ps(b[f]), _mm512_maskz_loadu_ps(valid, b + s0)));
         }
         // Lower bound of the full sums: the partial sums plus the least the rest can add.
@@ -217,7 +209,7 @@ __attribute__((target("avx2"))) void searchAvx2(Cell& c, Best& best) {
       bool pruned = false;
       for (int p = 0; p < c.n; p += 4) {
         for (int q = p; q < p + 4; ++q) {
-          const float* b = c.e[q] + 128;
+          const float* b = c.b[q];
           u = _mm256_add_ps(u, _mm256_min_ps(_mm256_set1_ps(b[f]), _mm256_maskload_ps(b + s0, load)));
         }
         const __m256 reach = _mm256_mul_ps(_mm256_add_ps(u, _mm256_set1_ps(c.rest[p + 4])), _mm256_set1_ps(1 - 0x1p-16f));
@@ -241,7 +233,7 @@ void searchScalar(Cell& c, Best& best) {
     for (int s = f + 1; s <= kLastEntry; ++s) {
       float u = 0;
       int p = 0;
-      for (; p < c.n && u <= best.u; ++p) u += std::min(c.e[p][128 + f], c.e[p][128 + s]);
+      for (; p < c.n && u <= best.u; ++p) u += std::min(c.b[p][f], c.b[p][s]);
       if (p == c.n) consider(c, best, f, s, u);
     }
 }
@@ -255,6 +247,7 @@ CellPair selectCellPairFast(ConversionState& s, CellWindow win, const PaletteLab
     for (int x = win.x0; x <= win.x1; ++x) {
       const float* lab = s.labPairs.dithered(y, x);
       c.labL[c.n] = lab[0], c.labA[c.n] = lab[1], c.labB[c.n] = lab[2];
+      labDistancesFast(lanes, s.labPairs.mixed(y, x), c.b[c.n]);
       c.e[c.n++] = s.errors.at(y, x);
     }
   double leastSum = 0;

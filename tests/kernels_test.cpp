@@ -62,9 +62,10 @@ struct LabFixture {
   }
 };
 
-TEST(FastKernels, ErrorTablesMatchPlain) {
-  // The fast kernels fill the second table whole and the first one entry by entry as the
-  // pair search reads it; every value they write must be the plain one.
+TEST(FastKernels, ErrorTableValuesMatchPlain) {
+  // The fast kernels measure the second table inside the pair search and write only the
+  // first-table entries that the search and the encoding read; every value they write must
+  // be the plain one, and the pairs must be the same.
   for (unsigned seed : {1u, 2u}) {
     LabFixture plain(seed, 2), fast(seed, 2);
     plain.s.kernels = Kernels::Plain;
@@ -75,17 +76,14 @@ TEST(FastKernels, ErrorTablesMatchPlain) {
     }
     for (int g = 0; g < 100; ++g) {
       auto pairs = selectRowGroupPairs(fast.s, g);
-      plain.s.kernels = Kernels::Plain;
       for (int c = 0; c < 40; c += 13) ASSERT_EQ(pairs[size_t(c)], selectRowGroupPairs(plain.s, g)[size_t(c)]);
     }
     int filled = 0;
-    for (size_t i = 0; i < plain.s.errors.v.size(); ++i) {
-      const size_t slot = i % 256;
-      if (slot >= 128 || fast.s.errors.v[i] != 0) {
-        ASSERT_EQ(plain.s.errors.v[i], fast.s.errors.v[i]) << "pixel " << i / 256 << " slot " << slot;
-        filled += slot < 128;
+    for (size_t i = 0; i < plain.s.errors.v.size(); ++i)
+      if (fast.s.errors.v[i] != 0) {
+        ASSERT_EQ(plain.s.errors.v[i], fast.s.errors.v[i]) << "pixel " << i / 256 << " slot " << i % 256;
+        ++filled;
       }
-    }
     EXPECT_GT(filled, 64000 * 2);  // at least both entries of every chosen pair
   }
 }
