@@ -6,14 +6,15 @@
 namespace tavrix {
 
 struct PaletteLabSoA {
-  alignas(32) double l[128], a[128], b[128];
+  alignas(64) double l[128], a[128], b[128];
   // For a float pass that ranks entries by |p|^2 - 2 q.p (entries 0..6 far away).
   alignas(64) float nl[128], na[128], nb[128], p2[128];
   float maxP2 = 0;
   explicit PaletteLabSoA(const PaletteTables& p);
 };
 
-// out[j] = labDistance(entry j, lab) for j = 4..127 (7..127 are the ones used).
+// out[j] = labDistance(entry j, lab) for j = 4..127 (7..127 are the ones used; with AVX-512
+// also 0..3).
 void labDistancesFast(const PaletteLabSoA& pal, const float* lab, float* out);
 // out[j] = labDistanceSquared(lab, entry j) for j = 4..127.
 void labDistancesSquaredFast(const PaletteLabSoA& pal, const float* lab, float* out);
