@@ -26,30 +26,33 @@ void boxPass(ConversionState& s, int from, int to) {
 void sharpen(ConversionState& s) {
   const int h = s.height(), w = s.width();
   if (s.settings.sharpen > 0) {
-    const auto pass = s.kernels == Kernels::Fast ? boxPassFast : boxPass;
-    pass(s, 0, 3);
-    pass(s, 3, 9);
-    pass(s, 9, 3);
-    pass(s, 3, 9);  // slots 9-11: the colour blurred four times
-    for (int y = 0; y < h; ++y)
+    if (s.kernels == Kernels::Fast) {
+      sharpenPassesFast(s);
+    } else {
+      boxPass(s, 0, 3);
+      boxPass(s, 3, 9);
+      boxPass(s, 9, 3);
+      boxPass(s, 3, 9);  // slots 9-11: the colour blurred four times
+    }
+  }
+  // Pixel by pixel: the fast kernels take the rows on every core.
+  auto mix = [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y)
       for (int x = 0; x < w; ++x) {
         float* p = s.work.at(y, x);
         for (int c = 0; c < 3; ++c) {
-          float v = float(2 * double(p[c]) - p[c + 9]);
-          p[c] = std::clamp(v, 0.0f, 1.0f);
+          if (s.settings.sharpen > 0) p[c] = std::clamp(float(2 * double(p[c]) - p[c + 9]), 0.0f, 1.0f);
+          // Without sharpening slot c equals slot c + 6, so this gives it back bit for bit.
+          p[c] = float((3 * double(p[c]) + p[c + 6]) / 4);
+          if (s.settings.sharpen == 1) p[c] = float((double(p[c]) + p[c + 6]) / 2);
+          p[c + 3] = p[c];
         }
       }
-  }
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      float* p = s.work.at(y, x);
-      for (int c = 0; c < 3; ++c) {
-        // Without sharpening slot c equals slot c + 6, so this gives it back bit for bit.
-        p[c] = float((3 * double(p[c]) + p[c + 6]) / 4);
-        if (s.settings.sharpen == 1) p[c] = float((double(p[c]) + p[c + 6]) / 2);
-        p[c + 3] = p[c];
-      }
-    }
+  };
+  if (s.kernels == Kernels::Fast)
+    parallelBands(h, 16, mix);
+  else
+    mix(0, h);
 }
 
 }  // namespace tavrix
