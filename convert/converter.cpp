@@ -51,7 +51,12 @@ void Converter::run(const Picture& source, ConversionOutput& out) {
   s.sourceBytes.allocate(w, h);
   s.work.allocate(w, h);
   s.labPairs.allocate(w, h);
-  s.errors.allocate(w, h);
+  // The fast kernels read no ErrorTable slot before writing it: clearing its 65 MB would be
+  // a wasted pass (the plain kernels keep the table exactly as allocated, zero-filled).
+  if (s.kernels == Kernels::Fast)
+    s.errors.allocateUncleared(w, h);
+  else
+    s.errors.allocate(w, h);
   buildPaletteTables(s.palette, s.settings.colormap == 1);
 
   for (int y = 0; y < h; ++y) {

@@ -55,6 +55,12 @@ struct PixelSlots {
     v = std::vector<T, ZeroedAllocator<T>>();
     v = std::vector<T, ZeroedAllocator<T>>(size_t(w) * size_t(h) * Slots);  // all zero
   }
+  // Like allocate, but a reused block keeps its old values: only for a buffer whose readers
+  // read nothing they have not written in this conversion.
+  void allocateUncleared(int w, int h) {
+    SkipClearing skip;
+    allocate(w, h);
+  }
   void release() { v = std::vector<T, ZeroedAllocator<T>>(); }
   T* at(int y, int x) { return v.data() + (size_t(y) * size_t(width) + size_t(x)) * Slots; }
   const T* at(int y, int x) const { return v.data() + (size_t(y) * size_t(width) + size_t(x)) * Slots; }

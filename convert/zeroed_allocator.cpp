@@ -21,6 +21,8 @@ struct Kept {
   size_t bytes;
 };
 
+thread_local int skipClearing = 0;
+
 std::mutex keptLock;
 std::vector<Kept> kept;
 size_t keptBytes = 0;
@@ -61,7 +63,7 @@ void* allocateZeroed(size_t bytes) {
         void* p = kept[i].p;
         kept.erase(kept.begin() + long(i));
         keptBytes -= bytes;
-        std::memset(p, 0, bytes);
+        if (skipClearing == 0) std::memset(p, 0, bytes);
         return p;
       }
   }
@@ -86,6 +88,9 @@ void releaseZeroed(void* p, size_t bytes) noexcept {
   }
   unmap(p, bytes);
 }
+
+SkipClearing::SkipClearing() { ++skipClearing; }
+SkipClearing::~SkipClearing() { --skipClearing; }
 
 void releaseKeptBuffers() noexcept {
   std::lock_guard<std::mutex> lock(keptLock);

@@ -14,6 +14,16 @@ void releaseZeroed(void* p, size_t bytes) noexcept;
 // Gives the kept blocks back to the system.
 void releaseKeptBuffers() noexcept;
 
+// While one lives, a kept block handed out on this thread is not cleared (a fresh one is
+// zero anyway): for a buffer whose every slot that is read has been written first.
+class SkipClearing {
+ public:
+  SkipClearing();
+  ~SkipClearing();
+  SkipClearing(const SkipClearing&) = delete;
+  SkipClearing& operator=(const SkipClearing&) = delete;
+};
+
 template <class T>
 struct ZeroedAllocator {
   using value_type = T;
