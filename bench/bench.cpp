@@ -113,7 +113,11 @@ int main(int argc, char** argv) {
     std::printf("\n%s\n  %-30s %10s %10s %8s\n", c.name, "stage", "plain ms", "fast ms", "ratio");
     for (size_t i = 0; i < plain.stages.size(); ++i) {
       double p = plain.stages[i].second, f = fast.stages[i].second;
-      std::printf("  %-30s %10.2f %10.2f %8.1f\n", plain.stages[i].first.c_str(), p, f, f > 0 ? p / f : 0.0);
+      // A stage that a kernel set leaves to a later one (or skips) has no meaningful ratio.
+      if (p < 0.05 || f < 0.05)
+        std::printf("  %-30s %10.2f %10.2f %8s\n", plain.stages[i].first.c_str(), p, f, "-");
+      else
+        std::printf("  %-30s %10.2f %10.2f %8.1f\n", plain.stages[i].first.c_str(), p, f, p / f);
     }
     std::printf("  %-30s %10.2f %10.2f %8.1f\n", "whole conversion", plain.total, fast.total, plain.total / fast.total);
     headPlain = plain;
