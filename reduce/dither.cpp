@@ -1,5 +1,7 @@
 #include "reduce/dither.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -84,7 +86,12 @@ void floydSteinbergWavefront(ConversionState& s) {
         for (int x = 0; x < w; ++x) {
           if (y > 0) {
             const int need = std::min(x + 3, w);
-            while (done[size_t(y - 1)].load(std::memory_order_acquire) < need) std::this_thread::yield();
+            // The row above is usually just ahead: spin briefly, then let the system run it.
+            for (int spins = 0; done[size_t(y - 1)].load(std::memory_order_acquire) < need; ++spins)
+              if (spins < 4096)
+                _mm_pause();
+              else
+                std::this_thread::yield();
           }
           clampedOrDiffusedPixel(s, y, x, true, &lanes);
           done[size_t(y)].store(x + 1, std::memory_order_release);
