@@ -1,6 +1,8 @@
 #include "enhance/color_range.h"
 
 #include <algorithm>
+#include <array>
+#include <vector>
 
 namespace tavrix {
 
@@ -12,17 +14,41 @@ void buildRangeTables(ConversionState& s) {
   for (int k = 0; k < 8; ++k) targets[k][3] = float(1e13);
   // Each corner keeps the first pixel in scan order of least distance; the stored
   // distance is that of the unclipped colour.
-  for (int y = 0; y < s.height(); ++y)
-    for (int x = 0; x < s.width(); ++x) {
-      const float* t = s.work.target(y, x);
-      for (int k = 0; k < 8; ++k) {
-        float d = rgbDistanceSquared(t, kCubeCorners[k]);
-        if (targets[k][3] > d) {
-          for (int c = 0; c < 3; ++c) targets[k][c] = std::max(t[c], 0.0f);
-          targets[k][3] = d;
+  auto search = [&](int y0, int y1, float found[8][4]) {
+    for (int y = y0; y < y1; ++y)
+      for (int x = 0; x < s.width(); ++x) {
+        const float* t = s.work.target(y, x);
+        for (int k = 0; k < 8; ++k) {
+          float d = rgbDistanceSquared(t, kCubeCorners[k]);
+          if (found[k][3] > d) {
+            for (int c = 0; c < 3; ++c) found[k][c] = std::max(t[c], 0.0f);
+            found[k][3] = d;
+          }
         }
       }
-    }
+  };
+  if (s.kernels == Kernels::Plain) {
+    search(0, s.height(), targets);
+  } else {
+    // Bands of rows on every core, then the bands' finds in scan order with the same strict
+    // '>': a later band's find replaces an earlier one only when strictly nearer.
+    constexpr int kRows = 16;
+    const int bands = (s.height() + kRows - 1) / kRows;
+    std::vector<std::array<std::array<float, 4>, 8>> found(static_cast<size_t>(bands));
+    parallelBands(bands, 1, [&](int b0, int b1) {
+      for (int b = b0; b < b1; ++b) {
+        float f[8][4];
+        for (int k = 0; k < 8; ++k) f[k][0] = f[k][1] = f[k][2] = 0, f[k][3] = float(1e13);
+        search(b * kRows, std::min(s.height(), (b + 1) * kRows), f);
+        for (int k = 0; k < 8; ++k)
+          for (int c = 0; c < 4; ++c) found[size_t(b)][size_t(k)][size_t(c)] = f[k][c];
+      }
+    });
+    for (const auto& f : found)
+      for (int k = 0; k < 8; ++k)
+        if (targets[k][3] > f[size_t(k)][3])
+          for (int c = 0; c < 4; ++c) targets[k][c] = f[size_t(k)][size_t(c)];
+  }
   // Black and white do not set the reference radius.
   float radius = targets[1][3];
   for (int k = 2; k <= 6; ++k) radius = std::min(radius, targets[k][3]);
