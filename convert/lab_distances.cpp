@@ -67,29 +67,31 @@ void distancesScalar(const PaletteLabSoA& pal, const float* lab, float* out) {
 // The same with lanes = 8 entries.
 __attribute__((target("avx512f"))) void distancesRootAvx512(const PaletteLabSoA& pal, const float* lab, float* out) {
   const __m512d ql = _mm512_set1_pd(lab[0]), qa = _mm512_set1_pd(lab[1]), qb = _mm512_set1_pd(lab[2]);
-  const __m512i two = _mm512_set1_epi64(2);
   alignas(64) double sums[8];
   for (int j = 0; j < 128; j += 8) {
     __m512d dl = _mm512_sub_pd(_mm512_load_pd(pal.l + j), ql);
     __m512d da = _mm512_sub_pd(_mm512_load_pd(pal.a + j), qa);
     __m512d db = _mm512_sub_pd(_mm512_load_pd(pal.b + j), qb);
-    __m512d sum = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(dl, dl), _mm512_mul_pd(da, da)), _mm512_mul_pd(db, db));
-    __m512d r = _mm512_sqrt_pd(sum);
-    __m256 f = _mm512_cvtpd_ps(r);
-    __m512i bits = _mm512_castpd_si512(r);
-    __m256 up = _mm512_cvtpd_ps(_mm512_castsi512_pd(_mm512_add_epi64(bits, two)));
-    __m256 down = _mm512_cvtpd_ps(_mm512_castsi512_pd(_mm512_sub_epi64(bits, two)));
-    const int safe = _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(up, f, _CMP_EQ_OQ), _mm256_cmp_ps(down, f, _CMP_EQ_OQ)));
-    _mm256_storeu_ps(out + j, f);
-    if (safe != 0xFF) {
-      _mm512_store_pd(sums, sum);
-      for (int i = 0; i < 8; ++i)
-        if (!(safe >> i & 1)) out[j + i] = float(std::pow(sums[i], 0.5));
-    }
+    _mm512_store_pd(sums, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(dl, dl), _mm512_mul_pd(da, da)), _mm512_mul_pd(db, db)));
+    rootsLikePow8(sums, out + j);
   }
 }
 
 }  // namespace
+
+__attribute__((target("avx512f"))) void rootsLikePow8(const double* sums, float* out) {
+  const __m512d sum = _mm512_loadu_pd(sums);
+  const __m512d r = _mm512_sqrt_pd(sum);
+  const __m256 f = _mm512_cvtpd_ps(r);
+  const __m512i bits = _mm512_castpd_si512(r), two = _mm512_set1_epi64(2);
+  const __m256 up = _mm512_cvtpd_ps(_mm512_castsi512_pd(_mm512_add_epi64(bits, two)));
+  const __m256 down = _mm512_cvtpd_ps(_mm512_castsi512_pd(_mm512_sub_epi64(bits, two)));
+  const int safe = _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(up, f, _CMP_EQ_OQ), _mm256_cmp_ps(down, f, _CMP_EQ_OQ)));
+  _mm256_storeu_ps(out, f);
+  if (safe != 0xFF)
+    for (int i = 0; i < 8; ++i)
+      if (!(safe >> i & 1)) out[i] = float(std::pow(sums[i], 0.5));
+}
 
 void labDistancesFast(const PaletteLabSoA& pal, const float* lab, float* out) {
   if (hasAvx512())

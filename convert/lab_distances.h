@@ -5,6 +5,10 @@
 
 namespace tavrix {
 
+// out[i] = float(pow(sums[i], 0.5)) for eight sums at once, through the hardware root
+// wherever a double within two ulps of it rounds to the same float (AVX-512 only).
+void rootsLikePow8(const double* sums, float* out);
+
 struct PaletteLabSoA {
   alignas(64) double l[128], a[128], b[128];
   // For a float pass that ranks entries by |p|^2 - 2 q.p (entries 0..6 far away).

@@ -62,24 +62,15 @@ struct Cell {
   __attribute__((target("avx512f"))) void needAvx512(int j) {
     const __m512d pl = _mm512_set1_pd(palette->l[j]), pa = _mm512_set1_pd(palette->a[j]),
                   pb = _mm512_set1_pd(palette->b[j]);
-    const __m512i two = _mm512_set1_epi64(2);
     alignas(64) float out[8];
     alignas(64) double sums[8];
     for (int p = 0; p < n; p += 8) {
       __m512d dl = _mm512_sub_pd(pl, _mm512_load_pd(labL + p));
       __m512d da = _mm512_sub_pd(pa, _mm512_load_pd(labA + p));
       __m512d db = _mm512_sub_pd(pb, _mm512_load_pd(labB + p));
-      __m512d sum = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(dl, dl), _mm512_mul_pd(da, da)), _mm512_mul_pd(db, db));
-      __m512d r = _mm512_sqrt_pd(sum);
-      __m256 f = _mm512_cvtpd_ps(r);
-      __m512i bits = _mm512_castpd_si512(r);
-      __m256 up = _mm512_cvtpd_ps(_mm512_castsi512_pd(_mm512_add_epi64(bits, two)));
-      __m256 down = _mm512_cvtpd_ps(_mm512_castsi512_pd(_mm512_sub_epi64(bits, two)));
-      const int safe =
-          _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(up, f, _CMP_EQ_OQ), _mm256_cmp_ps(down, f, _CMP_EQ_OQ)));
-      _mm256_store_ps(out, f);
-      if (safe != 0xFF) _mm512_store_pd(sums, sum);
-      for (int i = 0; i < 8; ++i) e[p + i][j] = safe >> i & 1 ? out[i] : float(std::pow(sums[i], 0.5));
+      _mm512_store_pd(sums, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(dl, dl), _mm512_mul_pd(da, da)), _mm512_mul_pd(db, db)));
+      rootsLikePow8(sums, out);
+      for (int i = 0; i < 8; ++i) e[p + i][j] = out[i];
     }
   }
 };
