@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "convert/lab_distances.h"
+#include "convert/memo.h"
 #include "reduce/align_grid.h"
 
 namespace tavrix {
@@ -14,10 +15,11 @@ void storeNearestEntriesFast(ConversionState& s) {
   const PaletteLabSoA pal(s.palette);
   const int w = s.width();
   parallelBands(s.height(), 8, [&](int y0, int y1) {
+    static thread_local LabMemo memo;  // mixed colours repeat across the picture
     for (int y = y0; y < y1; ++y)
       for (int x = 0; x < w; ++x) {
         const float* m = s.work.working(y, x);
-        auto lab = linearToLab(m[0], m[1], m[2]);
+        auto lab = memo(m[0], m[1], m[2]);
         const int j = nearestLab(pal, lab.data(), false, float(1e14), -1);
         if (j >= 0) s.candidates.at(y, x)[0] = uint8_t(j);
       }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "convert/lab_distances.h"
+#include "convert/memo.h"
 
 namespace tavrix {
 
@@ -103,11 +104,13 @@ void floydSteinbergWavefront(ConversionState& s) {
 
 void buildLabPairs(ConversionState& s, Random& random) {
   const int w = s.width();
+  const bool fast = s.kernels == Kernels::Fast;
   eachRow(s, [&](int y0, int y1) {
+    static thread_local LabMemo memo;  // mixed colours repeat; the fast kernels look them up
     for (int y = y0; y < y1; ++y)
       for (int x = 0; x < w; ++x) {
         const float* m = s.work.working(y, x);
-        auto lab = linearToLab(m[0], m[1], m[2]);
+        auto lab = fast ? memo(m[0], m[1], m[2]) : linearToLab(m[0], m[1], m[2]);
         setLab(s.labPairs.mixed(y, x), lab.data());
       }
   });

@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "convert/least16.h"
+#include "convert/memo.h"
 #include "convert/simd.h"
 #include "reduce/mix_candidates.h"
 
@@ -272,7 +273,8 @@ void mixCandidatesFast(ConversionState& s) {
     for (int i = 0; i < 16; ++i) list[i] = r.sorted[i];
     float* wp = s.work.working(y, x);
     for (int c = 0; c < 3; ++c) wp[c] = r.mean[c];
-    s.result->row(y)[x] = rgbWord(linearToSrgb(r.mean[0]), linearToSrgb(r.mean[1]), linearToSrgb(r.mean[2]));
+    static thread_local SrgbMemo srgb;  // means of palette colours repeat
+    s.result->row(y)[x] = rgbWord(srgb(r.mean[0]), srgb(r.mean[1]), srgb(r.mean[2]));
   };
   parallelBands(s.height(), 4, [&](int y0, int y1) {
     for (int y = y0; y < y1; ++y) {
