@@ -34,4 +34,18 @@ __attribute__((target("avx512f"))) inline __mmask16 clearWinners(const Least16& 
          _mm512_cmp_ps_mask(l.best, below, _CMP_LT_OQ);
 }
 
+template <int Hi>
+__attribute__((target("avx512f,avx512dq"))) inline __m256 plusMinusHalf(__m512 a, __m512 b, __m512 c) {
+  __m256 a8 = Hi ? _mm512_extractf32x8_ps(a, 1) : _mm512_castps512_ps256(a);
+  __m256 b8 = Hi ? _mm512_extractf32x8_ps(b, 1) : _mm512_castps512_ps256(b);
+  __m256 c8 = Hi ? _mm512_extractf32x8_ps(c, 1) : _mm512_castps512_ps256(c);
+  return _mm512_cvtpd_ps(_mm512_sub_pd(_mm512_add_pd(_mm512_cvtps_pd(a8), _mm512_cvtps_pd(b8)), _mm512_cvtps_pd(c8)));
+}
+
+// float((double(a) + b) - c) in each of 16 lanes: the error-carrying update of a goal or an
+// error vector, evaluated as the plain kernels do, rounded once.
+__attribute__((target("avx512f,avx512dq"))) inline __m512 plusMinus16(__m512 a, __m512 b, __m512 c) {
+  return _mm512_insertf32x8(_mm512_castps256_ps512(plusMinusHalf<0>(a, b, c)), plusMinusHalf<1>(a, b, c), 1);
+}
+
 }  // namespace tavrix

@@ -107,18 +107,6 @@ __attribute__((target("avx2"))) void decompose8(const ConversionState& s, const 
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-template <int Hi>
-TAVRIX_AVX512 inline __m256 stepHalf(__m512 e, __m512 t, __m512 r) {
-  __m256 e8 = Hi ? _mm512_extractf32x8_ps(e, 1) : _mm512_castps512_ps256(e);
-  __m256 t8 = Hi ? _mm512_extractf32x8_ps(t, 1) : _mm512_castps512_ps256(t);
-  __m256 r8 = Hi ? _mm512_extractf32x8_ps(r, 1) : _mm512_castps512_ps256(r);
-  return _mm512_cvtpd_ps(_mm512_sub_pd(_mm512_add_pd(_mm512_cvtps_pd(e8), _mm512_cvtps_pd(t8)), _mm512_cvtps_pd(r8)));
-}
-
-// float((double(e) + t) - r), lane by lane, 16 lanes.
-TAVRIX_AVX512 inline __m512 step16(__m512 e, __m512 t, __m512 r) {
-  return _mm512_insertf32x8(_mm512_castps256_ps512(stepHalf<0>(e, t, r)), stepHalf<1>(e, t, r), 1);
-}
 
 // Float squared distances of 16 lanes to target j.
 TAVRIX_AVX512 inline __m512 distance16(const Tables& tb, __m512 er, __m512 eg, __m512 eb, int j) {
@@ -161,9 +149,9 @@ TAVRIX_AVX512 void decompose16(const ConversionState& s, const Tables& tb, const
         }
       idx = _mm512_load_si512(chosen);
     }
-    er = step16(er, tr, _mm512_permutexvar_ps(idx, targetR));
-    eg = step16(eg, tg, _mm512_permutexvar_ps(idx, targetG));
-    eb = step16(eb, tbl, _mm512_permutexvar_ps(idx, targetB));
+    er = plusMinus16(er, tr, _mm512_permutexvar_ps(idx, targetR));
+    eg = plusMinus16(eg, tg, _mm512_permutexvar_ps(idx, targetG));
+    eb = plusMinus16(eb, tbl, _mm512_permutexvar_ps(idx, targetB));
     ar = _mm512_add_ps(ar, _mm512_permutexvar_ps(idx, sourceR));
     ag = _mm512_add_ps(ag, _mm512_permutexvar_ps(idx, sourceG));
     ab = _mm512_add_ps(ab, _mm512_permutexvar_ps(idx, sourceB));

@@ -151,18 +151,6 @@ __attribute__((target("avx512f,fma"))) inline __m512 rank16(const MixTables& tb,
                                          _mm512_fmadd_ps(gb, _mm512_set1_ps(tb.nb[j]), _mm512_set1_ps(tb.m2[j]))));
 }
 
-template <int Hi>
-__attribute__((target("avx512f,avx512dq"))) inline __m256 goalHalf(__m512 g, __m512 t, __m512 m) {
-  __m256 g8 = Hi ? _mm512_extractf32x8_ps(g, 1) : _mm512_castps512_ps256(g);
-  __m256 t8 = Hi ? _mm512_extractf32x8_ps(t, 1) : _mm512_castps512_ps256(t);
-  __m256 m8 = Hi ? _mm512_extractf32x8_ps(m, 1) : _mm512_castps512_ps256(m);
-  return _mm512_cvtpd_ps(_mm512_sub_pd(_mm512_add_pd(_mm512_cvtps_pd(g8), _mm512_cvtps_pd(t8)), _mm512_cvtps_pd(m8)));
-}
-
-// float((double(g) + t) - m), lane by lane.
-__attribute__((target("avx512f,avx512dq"))) inline __m512 goalStep(__m512 g, __m512 t, __m512 m) {
-  return _mm512_insertf32x8(_mm512_castps256_ps512(goalHalf<0>(g, t, m)), goalHalf<1>(g, t, m), 1);
-}
 
 __attribute__((target("avx512f,avx512dq,fma"))) void mix16(const MixTables& tb, const MatchSoA& soa,
                                                       const PaletteTables& palette, const float target[3][16],
@@ -206,9 +194,9 @@ __attribute__((target("avx512f,avx512dq,fma"))) void mix16(const MixTables& tb, 
       idx = _mm512_load_si512(chosen);
     }
     for (int i = 0; i < 16; ++i) order[i][k] = uint8_t(chosen[i]);
-    gr = goalStep(gr, tr, _mm512_i32gather_ps(idx, tb.mr, 4));
-    gg = goalStep(gg, tg, _mm512_i32gather_ps(idx, tb.mg, 4));
-    gb = goalStep(gb, tbl, _mm512_i32gather_ps(idx, tb.mb, 4));
+    gr = plusMinus16(gr, tr, _mm512_i32gather_ps(idx, tb.mr, 4));
+    gg = plusMinus16(gg, tg, _mm512_i32gather_ps(idx, tb.mg, 4));
+    gb = plusMinus16(gb, tbl, _mm512_i32gather_ps(idx, tb.mb, 4));
     sr = _mm512_add_ps(sr, _mm512_i32gather_ps(idx, tb.dr, 4));  // a float sum rounds as double-then-float
     sg = _mm512_add_ps(sg, _mm512_i32gather_ps(idx, tb.dg, 4));
     sb = _mm512_add_ps(sb, _mm512_i32gather_ps(idx, tb.db, 4));
