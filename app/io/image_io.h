@@ -19,7 +19,10 @@ class FileError : public std::runtime_error {
 };
 
 // Loads any picture that the installed Qt image readers know, as 32-bit $00RRGGBB pixels.
+// Refuses, with a FileError, pictures over 100 megapixels or 1 GiB decoded, before decoding.
 Picture loadPicture(const std::string& path);
+// The same from bytes in memory; `name` stands for the file in messages.
+Picture loadPictureFromMemory(const uint8_t* data, size_t size, const std::string& name);
 
 // The lower-case file extensions (without dot) of every format the readers offer.
 std::vector<std::string> readableFormats();
