@@ -138,16 +138,10 @@ std::array<QComboBox*, 8> MainWindow::storedSelectors() const {
 
 // ---- Settings ----
 
-void MainWindow::restoreSettings() {
-  const std::unique_ptr<QSettings> store = openSettingsStore();
-  for (int i = 0; i < int(kSettingNames.size()); ++i) {
-    const QVariant stored = store->value(QString::fromLatin1(kSettingNames[size_t(i)]));
-    bool isInteger = false;
-    const int value = stored.toInt(&isInteger);
-    // The first missing or malformed value ends the reading; it and the rest keep their defaults.
-    if (!stored.isValid() || !isInteger) return;
-    applySetting(i, value);
-  }
+void MainWindow::restoreSettings() { applyStoredValues(readStoredValues(*openSettingsStore())); }
+
+void MainWindow::applyStoredValues(const std::vector<int>& values) {
+  for (size_t i = 0; i < values.size() && i < kSettingNames.size(); ++i) applySetting(int(i), values[i]);
 }
 
 void MainWindow::applySetting(int which, int value) {

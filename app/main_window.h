@@ -6,6 +6,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 #include "app/dialogs.h"
 #include "convert/converter.h"
@@ -30,6 +31,10 @@ class MainWindow : public QWidget, public Host {
   // "Load and convert" with the file already chosen (a drop, the command line). Ignored
   // while a load or a conversion runs.
   void loadAndConvert(const QString& path);
+
+  // Stored values (readStoredValues) applied in the order of kSettingNames: "Top" to
+  // "OutputMode", as many as given. An index outside its selector's items selects none.
+  void applyStoredValues(const std::vector<int>& values);
 
   // The option selectors as item indices, -1 where typed text names no item.
   SelectorIndices selectorIndices() const;

@@ -12,4 +12,16 @@ std::unique_ptr<QSettings> openSettingsStore() {
 #endif
 }
 
+std::vector<int> readStoredValues(QSettings& store) {
+  std::vector<int> values;
+  for (const char* name : kSettingNames) {
+    const QVariant stored = store.value(QString::fromLatin1(name));
+    bool isInteger = false;
+    const int value = stored.toInt(&isInteger);
+    if (!stored.isValid() || !isInteger) break;
+    values.push_back(value);
+  }
+  return values;
+}
+
 }  // namespace tavrix

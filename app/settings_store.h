@@ -4,6 +4,7 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 namespace tavrix {
 
@@ -15,5 +16,9 @@ inline constexpr std::array<const char*, 12> kSettingNames = {
 // Windows: the registry key HKEY_CURRENT_USER\tavrix. Elsewhere: the native file of the
 // user's configuration folder, tavrix/tavrix.conf (QSettings::setPath moves it for tests).
 std::unique_ptr<QSettings> openSettingsStore();
+
+// The stored values in the order of kSettingNames, up to the first one that is missing or
+// not an integer: that one and the rest keep their defaults.
+std::vector<int> readStoredValues(QSettings& store);
 
 }  // namespace tavrix
