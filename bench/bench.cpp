@@ -57,9 +57,7 @@ struct Summary {
   std::vector<std::pair<std::string, double>> stages;  // medians, in stage order
 };
 
-Summary measure(const Picture& source, const ConversionSettings& settings, Kernels kernels, int reps) {
-  std::vector<Run> runs;
-  for (int i = 0; i < reps; ++i) runs.push_back(convertOnce(source, settings, kernels));
+Summary summarize(const std::vector<Run>& runs) {
   Summary s;
   std::vector<double> totals;
   for (const Run& r : runs) totals.push_back(r.total);
@@ -70,6 +68,20 @@ Summary measure(const Picture& source, const ConversionSettings& settings, Kerne
     s.stages.emplace_back(runs[0].stages[i].first, median(v));
   }
   return s;
+}
+
+// The fast runs are spread between the plain ones, so that both medians come from the same
+// stretch of time: on a shared machine the capacity of the second core comes and goes, and
+// a block of fast runs could otherwise fall wholly into a good or a bad moment.
+std::pair<Summary, Summary> measure(const Picture& source, const ConversionSettings& settings, int plainReps,
+                                    int fastReps) {
+  std::vector<Run> plain, fast;
+  for (int i = 0; i < plainReps; ++i) {
+    plain.push_back(convertOnce(source, settings, Kernels::Plain));
+    for (int k = i * fastReps / plainReps; k < (i + 1) * fastReps / plainReps; ++k)
+      fast.push_back(convertOnce(source, settings, Kernels::Fast));
+  }
+  return {summarize(plain), summarize(fast)};
 }
 
 struct Case {
@@ -83,7 +95,11 @@ struct Case {
 int main(int argc, char** argv) {
   const std::string photo = argc > 1 ? argv[1] : TAVRIX_SAMPLES "/coffee.png";
   const int plainReps = argc > 2 ? std::atoi(argv[2]) : 5;
-  const int fastReps = argc > 3 ? std::atoi(argv[3]) : 21;
+  const int fastReps = argc > 3 ? std::atoi(argv[3]) : 25;
+  if (plainReps < 1 || fastReps < plainReps) {
+    std::fprintf(stderr, "usage: tavrix-bench [PHOTO [PLAIN-RUNS >= 1 [FAST-RUNS >= PLAIN-RUNS]]]\n");
+    return 2;
+  }
   Picture loaded = loadPicture(photo);
 
   ConversionSettings every;  // every option at its highest level, Floyd-Steinberg
@@ -108,8 +124,7 @@ int main(int argc, char** argv) {
   Summary headPlain{}, headFast{};
   for (const Case& c : cases) {
     Picture source = prescale(loaded, c.crop);
-    Summary plain = measure(source, c.settings, Kernels::Plain, plainReps);
-    Summary fast = measure(source, c.settings, Kernels::Fast, fastReps);
+    const auto [plain, fast] = measure(source, c.settings, plainReps, fastReps);
     std::printf("\n%s\n  %-30s %10s %10s %8s\n", c.name, "stage", "plain ms", "fast ms", "ratio");
     for (size_t i = 0; i < plain.stages.size(); ++i) {
       double p = plain.stages[i].second, f = fast.stages[i].second;
