@@ -1,6 +1,8 @@
 #include "cli/batch.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <future>
 #include <memory>
@@ -8,6 +10,7 @@
 #include <filesystem>
 #include <new>
 #include <system_error>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/io/image_io.h"
@@ -38,13 +41,20 @@ class CliHost : public Host {
 
 void report(const std::string& message) { std::fprintf(stderr, "tavrix-cli: %s\n", message.c_str()); }
 
-// Checked before converting, which takes seconds. The default names put NAME.png
-// beside the input when it is in the current folder.
+// Checked before converting, which takes seconds, so an output that cannot be written
+// costs no conversion and leaves no half of a pair behind. The writers still report
+// whatever fails later (a full disk). The default names put NAME.png beside the input
+// when it is in the current folder.
 void checkOutputs(const Job& job) {
   for (const std::string& out : {job.prgPath, job.pngPath}) {
-    std::error_code ec;
     if (out.empty()) continue;
-    if (fs::is_directory(out, ec)) throw FileError(out + ": is a folder");
+    std::error_code ec;
+    if (fs::is_directory(out, ec) || out.back() == '/') throw FileError(out + ": " + std::strerror(EISDIR));
+    const std::string folder = fs::path(out).parent_path().empty() ? "." : fs::path(out).parent_path().string();
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0) throw FileError(out + ": " + std::strerror(errno));
+    if (!S_ISDIR(st.st_mode)) throw FileError(out + ": " + std::strerror(ENOTDIR));
+    if (access(folder.c_str(), W_OK | X_OK) != 0) throw FileError(out + ": " + std::strerror(errno));
     if (fs::equivalent(job.input, out, ec))
       throw std::runtime_error("the output " + out + " would replace the input; name another with -o DIR, --prg or --png");
   }

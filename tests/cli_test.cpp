@@ -115,7 +115,7 @@ TEST_F(Cli, FailuresBeforeConvertingExitWithOne) {
       // NAME.png in the current folder would be the input itself.
       {{"cat.png"}, "tavrix-cli: cat.png: the output cat.png would replace the input"},
       {{"-o", "notes.txt/out", "cat.png"}, "tavrix-cli: notes.txt/out: "},
-      {{"--png", ".", "cat.png"}, "tavrix-cli: .: is a folder"},
+      {{"--png", ".", "cat.png"}, "tavrix-cli: .: Is a directory"},
   };
   for (const Case& c : kCases) {
     const Outcome r = run(c.args);

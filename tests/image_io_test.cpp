@@ -149,8 +149,8 @@ TEST_F(AtomicWrite, FailuresLeaveEverythingAsItWas) {
 
   struct Case { fs::path target; std::string reason; };
   const Case kCases[] = {
-      {dir_ / "folder.png", "folder"},
-      {dir_ / "folder.png/", "folder"},
+      {dir_ / "folder.png", "Is a directory"},
+      {dir_ / "folder.png/", "Is a directory"},
       {dir_ / "missing" / "out.png", "No such file or directory"},
   };
   for (const Case& c : kCases) {
@@ -259,7 +259,7 @@ TEST_F(Loading, ErrorsNameTheFileAndTheReason) {
       {"empty.png", "empty"},
       {"folder.jpg", "folder"},
       {"notes.png", "not a picture"},
-      {"truncated.png", "damaged"},
+      {"truncated.png", "truncated"},
   };
   for (const Case& c : kCases) {
     const std::string path = (dir_ / c.name).string();

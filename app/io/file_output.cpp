@@ -45,7 +45,7 @@ void writeFileAtomically(const std::string& path, const uint8_t* data, size_t si
   if (path.empty()) throw FileError("(no file name): " + std::string(std::strerror(ENOENT)));
   struct stat existing {};
   const bool replacing = stat(path.c_str(), &existing) == 0;
-  if ((replacing && S_ISDIR(existing.st_mode)) || path.back() == '/') throw FileError(path + ": is a folder");
+  if ((replacing && S_ISDIR(existing.st_mode)) || path.back() == '/') fail(path, EISDIR);
   // Writing through the link keeps the link; a rename over it would replace it.
   std::string target = path;
   if (char* real = realpath(path.c_str(), nullptr)) {
