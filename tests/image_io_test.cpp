@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <random>
 #include <set>
 #include <string>
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 #include "app/io/image_io.h"
+#include "tests/hostile_environment.h"
 #include "tests/test_support.h"
 
 namespace tavrix {
@@ -194,15 +197,111 @@ TEST_F(AtomicWrite, FailedWriteKeepsTheOldFileAndRemovesTheTemporary) {
 }
 
 TEST_F(AtomicWrite, ReadOnlyFolderKeepsTheOldFile) {
-  if (geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
+  // Root writes into any folder: the write runs in a child that has given up root.
+  if (!testing::canDropRoot()) GTEST_SKIP() << "this system does not let a child become user 65534";
   const fs::path target = dir_ / "out.png";
   writeAll(target, "old");
-  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
   const uint8_t data[3] = {1, 2, 3};
-  EXPECT_THROW(writeFileAtomically(target.string(), data, sizeof data), FileError);
+  const testing::ChildResult child = testing::runInChild({true, -1}, [&]() -> std::string {
+    try {
+      writeFileAtomically(target.string(), data, sizeof data);
+    } catch (const FileError& e) {
+      return e.what();
+    }
+    return "no error";
+  });
   fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
+  EXPECT_EQ(child.status, 0);
+  EXPECT_EQ(child.text, target.string() + ": " + std::strerror(EACCES));
   EXPECT_EQ(readAll(target), "old");
   EXPECT_EQ(entries(), std::vector<std::string>{"out.png"});
+}
+
+// Every writer, every way a write can fail: the message is the file and the system's
+// reason, an existing file keeps its bytes, and no temporary stays behind.
+TEST_F(AtomicWrite, EveryWriterFailsWholeAndSaysWhy) {
+  const testing::TinyDisk disk(dir_ / "disk");
+  std::cout << "full disk: " << disk.method() << "\n";
+  RecordProperty("full_disk", disk.method());
+  const bool unprivileged = testing::canDropRoot();
+
+  fs::create_directory(dir_ / "ro");
+  writeAll(dir_ / "ro" / "result", "earlier");
+  fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                   fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  writeAll(disk.dir() / "result", "earlier");
+  fs::create_directory(dir_ / "folder");
+  writeAll(dir_ / "folder" / "inside", "keep");
+
+  struct Place {
+    const char* name;
+    fs::path target;  // "result" with the writer's extension added
+    testing::ChildLimits limits;
+    int error;
+    std::vector<std::string> entries;  // of the target's folder, after
+  };
+  const Place kPlaces[] = {
+      {"read-only folder", dir_ / "ro" / "result", {true, -1}, EACCES, {"result"}},
+      {"full disk", disk.dir() / "result", disk.limits(), disk.error(), {"result"}},
+      {"target is a folder", dir_ / "folder", {}, EISDIR, {"inside"}},
+      {"folder does not exist", dir_ / "missing" / "result", {}, ENOENT, {}},
+  };
+  Picture picture = noise(320, 200, 9);  // about 190 KB of PNG: more than the full disk holds
+  PrgImage prg;
+  prg.length = 12098;
+  const std::vector<uint8_t> bytes(100000, 0x5A);
+  struct Writer {
+    const char* name;
+    std::function<void(const std::string&)> write;
+  };
+  const Writer kWriters[] = {
+      {"writeFileAtomically", [&](const std::string& p) { writeFileAtomically(p, bytes.data(), bytes.size()); }},
+      {"savePng", [&](const std::string& p) { savePng(picture, p); }},
+      {"savePrg", [&](const std::string& p) { savePrg(prg, p); }},
+  };
+  for (const Place& place : kPlaces) {
+    if (place.limits.withoutRoot && !unprivileged) {
+      std::cout << "skipped (no user 65534 here): " << place.name << "\n";
+      continue;
+    }
+    for (const Writer& writer : kWriters) {
+      SCOPED_TRACE(std::string(place.name) + ", " + writer.name);
+      const std::string target = place.target.string();
+      const testing::ChildResult child = testing::runInChild(place.limits, [&]() -> std::string {
+        try {
+          writer.write(target);
+        } catch (const FileError& e) {
+          return e.what();
+        }
+        return "no error";
+      });
+      EXPECT_EQ(child.status, 0);
+      EXPECT_EQ(child.text, target + ": " + std::strerror(place.error));
+      const fs::path folder = place.target.parent_path();
+      if (fs::exists(place.target) && !fs::is_directory(place.target)) {
+        EXPECT_EQ(readAll(place.target), "earlier");
+      }
+      if (place.error == EISDIR) {
+        EXPECT_EQ(readAll(place.target / "inside"), "keep");
+      }
+      if (fs::is_directory(place.error == EISDIR ? place.target : folder)) {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(place.error == EISDIR ? place.target : folder))
+          names.push_back(e.path().filename().string());
+        EXPECT_EQ(names, place.entries);
+      } else {
+        EXPECT_TRUE(place.entries.empty());
+      }
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+  EXPECT_EQ(readAll(dir_ / "ro" / "result"), "earlier");
+  EXPECT_EQ(readAll(disk.dir() / "result"), "earlier");
+  if (disk.mounted()) {
+    EXPECT_EQ(disk.freeBytes(), testing::TinyDisk::kFree - 4096);  // the temporaries' pages came back
+  }
 }
 
 TEST_F(AtomicWrite, PrgIsItsFirstLengthBytes) {
@@ -274,21 +373,26 @@ TEST_F(Loading, ErrorsNameTheFileAndTheReason) {
     }
   }
   EXPECT_THROW(loadPicture((dir_ / "noise.bmp").string()), FileError);
+}
 
-  if (geteuid() != 0) {
-    fs::copy_file(TAVRIX_TEST_DATA "/chelsea.png", dir_ / "locked.png");
-    fs::permissions(dir_ / "locked.png", fs::perms::none);
-    EXPECT_THROW(
-        {
-          try {
-            loadPicture((dir_ / "locked.png").string());
-          } catch (const FileError& e) {
-            EXPECT_NE(std::string(e.what()).find("Permission denied"), std::string::npos) << e.what();
-            throw;
-          }
-        },
-        FileError);
-  }
+TEST_F(Loading, UnreadableFileSaysPermissionDenied) {
+  // Root reads any file: the load runs in a child that has given up root.
+  if (!testing::canDropRoot()) GTEST_SKIP() << "this system does not let a child become user 65534";
+  fs::permissions(dir_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                            fs::perms::others_exec);
+  fs::copy_file(TAVRIX_TEST_DATA "/chelsea.png", dir_ / "locked.png");
+  fs::permissions(dir_ / "locked.png", fs::perms::none);
+  const std::string locked = (dir_ / "locked.png").string();
+  const testing::ChildResult child = testing::runInChild({true, -1}, [&]() -> std::string {
+    try {
+      loadPicture(locked);
+    } catch (const FileError& e) {
+      return e.what();
+    }
+    return "no error";
+  });
+  EXPECT_EQ(child.status, 0);
+  EXPECT_EQ(child.text, locked + ": Permission denied");
 }
 
 TEST(ReadableFormats, LowerCaseAndIncludesCommonFormats) {
