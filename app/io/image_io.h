@@ -29,8 +29,10 @@ std::vector<std::string> readableFormats();
 
 // The prescaling: target size by crop/fit choice, the drawing rectangle on the 4x canvas,
 // nearest-pixel drawing and the 4x4 box filter.
+// In 64 bits: a crop of a picture one pixel wide and two million rows tall is 2.6e9 canvas
+// pixels high.
 struct DrawRect {
-  int left = 0, top = 0, width = 0, height = 0;
+  int64_t left = 0, top = 0, width = 0, height = 0;
   bool operator==(const DrawRect&) const = default;
 };
 int targetWidth(int crop);   // 320, or 327 for the 327x207 choices

@@ -1,7 +1,6 @@
 // Prescaling: nearest-pixel drawing onto a canvas of four times the target size, then
 // a 4x4 box filter, so every output pixel is the mean of 16 samples.
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -16,6 +15,12 @@ namespace {
 int choiceOf(int crop) { return crop >= 0 && crop <= 3 ? crop : 0; }
 
 constexpr int64_t kCellAlign = 0x7FFFFFE0;
+
+// The source pixel under canvas position `at` of a rectangle side from `start`, `extent` long,
+// over `size` source pixels. The product needs more than 64 bits for a picture of 2^31 rows.
+int sourceIndex(int at, int64_t start, int64_t extent, int size) {
+  return int(static_cast<__int128>(at - start) * size / extent);
+}
 
 }  // namespace
 
@@ -47,10 +52,7 @@ DrawRect drawingRect(int width, int height, int crop) {
     left &= kCellAlign;
     top &= kCellAlign;
   }
-  if (dw > INT_MAX || dh > INT_MAX || left < INT_MIN || top < INT_MIN)
-    throw std::invalid_argument("prescale: a picture of " + std::to_string(width) + "x" +
-                                std::to_string(height) + " is too narrow to scale");
-  return {int(left), int(top), int(dw), int(dh)};
+  return {left, top, dw, dh};
 }
 
 Picture prescale(const Picture& loaded, int crop) {
@@ -62,13 +64,13 @@ Picture prescale(const Picture& loaded, int crop) {
 
   // Canvas columns [x0, x1) and rows [y0, y1) lie inside the rectangle; the rest stays black.
   const int x0 = int(std::clamp<int64_t>(r.left, 0, cw));
-  const int x1 = int(std::clamp<int64_t>(int64_t(r.left) + r.width, 0, cw));
+  const int x1 = int(std::clamp<int64_t>(r.left + r.width, 0, cw));
   const int y0 = int(std::clamp<int64_t>(r.top, 0, ch));
-  const int y1 = int(std::clamp<int64_t>(int64_t(r.top) + r.height, 0, ch));
+  const int y1 = int(std::clamp<int64_t>(r.top + r.height, 0, ch));
 
   std::vector<int> sourceColumn(size_t(std::max(cw, 1)), 0);
   for (int cx = x0; cx < x1; ++cx)
-    sourceColumn[size_t(cx)] = int((int64_t(cx) - r.left) * loaded.width / r.width);
+    sourceColumn[size_t(cx)] = sourceIndex(cx, r.left, r.width, loaded.width);
 
   Picture out(tw, th);
   std::vector<uint32_t> sumR(static_cast<size_t>(tw)), sumG(sumR), sumB(sumR);
@@ -78,7 +80,7 @@ Picture prescale(const Picture& loaded, int crop) {
     std::fill(sumB.begin(), sumB.end(), 0u);
     for (int cy = 4 * y; cy < 4 * y + 4; ++cy) {
       if (cy < y0 || cy >= y1) continue;  // black canvas row adds nothing
-      const uint32_t* src = loaded.row(int((int64_t(cy) - r.top) * loaded.height / r.height));
+      const uint32_t* src = loaded.row(sourceIndex(cy, r.top, r.height, loaded.height));
       for (int cx = x0; cx < x1; ++cx) {
         const uint32_t p = src[sourceColumn[size_t(cx)]];
         const size_t ox = size_t(cx) >> 2;

@@ -1,0 +1,79 @@
+// Inputs with which the fuzzers (fuzz/) found faults, each fed the same way again (load from
+// memory, prescale, convert) and held to the outcome it must have.
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QImageWriter>
+
+#include <string>
+
+#include "app/io/image_io.h"
+#include "convert/state.h"
+#include "tests/test_support.h"
+
+namespace tavrix {
+namespace {
+
+constexpr uint32_t kDark = 0x3C3C3C, kLight = 0xC8C8C8;
+
+// A file of w x h grey pixels, 60 in the first half of its long side and 200 in the rest, in
+// `format` as Qt writes it (the PPM reader stops at 32767 pixels a side; TIFF and BMP do not).
+std::string halvedGreyFile(int w, int h, const char* format) {
+  QImage image(w, h, QImage::Format_Grayscale8);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) image.scanLine(y)[x] = (w > h ? x < w / 2 : y < h / 2) ? 60 : 200;
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  if (!writer.write(image)) ADD_FAILURE() << "Qt cannot write " << format << ": " << writer.errorString().toStdString();
+  return bytes.toStdString();
+}
+
+Picture loadBytes(const std::string& file, const std::string& name) {
+  return loadPictureFromMemory(reinterpret_cast<const uint8_t*>(file.data()), file.size(), name);
+}
+
+// Found as a TIFF of 1x2,000,000: a crop of a picture this thin draws it 2.6e9 canvas pixels
+// high, which the drawing rectangle's ints could not hold, and prescale refused the picture.
+// A crop must show its middle, like any other picture's.
+TEST(FuzzRegression, ExtremelyThinPicturesAreCroppedToTheirMiddle) {
+  struct Case {
+    const char* format;
+    int w, h, crop;
+    bool tall;
+    int firstLight;  // the first output row (tall) or column (wide) of the light half
+  };
+  const Case kCases[] = {
+      {"tiff", 1, 2000000, 0, true, 100},   // canvas rows 0-399 show source rows below 1,000,000
+      {"bmp", 3000000, 1, 0, false, 160},   // canvas columns 0-639 show source columns below 1,500,000
+      {"tiff", 1, 2000000, -1, true, 100},  // no item selected: "320x200 crop"
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " choice " + std::to_string(c.crop));
+    const Picture loaded = loadBytes(halvedGreyFile(c.w, c.h, c.format), std::string("thin.") + c.format);
+    ASSERT_EQ(loaded.width, c.w);
+    ASSERT_EQ(loaded.height, c.h);
+    const Picture source = prescale(loaded, c.crop);
+    ASSERT_EQ(source.width, 320);
+    ASSERT_EQ(source.height, 200);
+    for (int y = 0; y < 200; ++y)
+      for (int x = 0; x < 320; ++x) {
+        const uint32_t expected = (c.tall ? y : x) < c.firstLight ? kDark : kLight;
+        ASSERT_EQ(source.at(x, y), expected) << "at " << x << "," << y;
+      }
+
+    SelectorIndices selectors;
+    selectors.crop = c.crop;
+    const ConversionOutput out = testing::convertPicture(source, conversionSettings(selectors));
+    ASSERT_TRUE(out.resultImage.has_value());
+    EXPECT_EQ(out.resultImage->width, 320);
+    EXPECT_EQ(out.resultImage->height, 200);
+    EXPECT_EQ(out.prgImage.length, prgLengthFor(selectors.outputMode));
+  }
+}
+
+}  // namespace
+}  // namespace tavrix
