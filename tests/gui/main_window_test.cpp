@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
@@ -21,8 +22,12 @@
 #include <QUrl>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <vector>
 
 #ifdef Q_OS_LINUX
@@ -34,6 +39,8 @@
 #include "app/preview.h"
 #include "app/settings_store.h"
 #include "convert/zeroed_allocator.h"
+#include "tests/bad_inputs.h"
+#include "tests/hostile_environment.h"
 
 using namespace tavrix;
 
@@ -144,6 +151,71 @@ class PaintLog : public QObject {
   MainWindow& window_;
 };
 
+
+// What the window shows after a load or a save, gathered where it ran (this process or a
+// child without root) and compared here.
+struct Seen {
+  QString title, buttons;
+  bool resultKept = false, sourceKept = false;
+  QStringList errors;
+
+  QByteArray serialized() const {
+    QStringList lines = {title, buttons, resultKept ? "1" : "0", sourceKept ? "1" : "0"};
+    lines << errors;
+    return lines.join('\n').toUtf8();
+  }
+  static Seen parsed(const std::string& text) {
+    const QStringList lines = QString::fromStdString(text).split('\n');
+    Seen s;
+    if (lines.size() < 4) {
+      s.title = QString::fromStdString(text);  // the child's own complaint
+      return s;
+    }
+    s.title = lines[0], s.buttons = lines[1];
+    s.resultKept = lines[2] == "1", s.sourceKept = lines[3] == "1";
+    s.errors = lines.mid(4);
+    return s;
+  }
+};
+
+// Runs `act` here, or in a child under `limits` when it sets any; then what the window shows.
+Seen actAndLook(MainWindow& w, FakeDialogs& fake, const tavrix::testing::ChildLimits& limits,
+                const std::function<void()>& act) {
+  const std::vector<uint32_t> result = w.output().resultImage ? w.output().resultImage->pixels : std::vector<uint32_t>();
+  const std::vector<uint32_t> source = w.sourceImage() ? w.sourceImage()->pixels : std::vector<uint32_t>();
+  auto look = [&] {
+    fake.errors.clear();
+    act();
+    Seen s;
+    s.title = w.windowTitle();
+    s.buttons = buttonStates(w);
+    s.resultKept = w.output().resultImage && w.output().resultImage->pixels == result;
+    s.sourceKept = w.sourceImage() && w.sourceImage()->pixels == source;
+    s.errors = fake.errors;
+    return s;
+  };
+  if (!limits.withoutRoot && limits.fileSizeLimit < 0) return look();
+  const tavrix::testing::ChildResult child =
+      tavrix::testing::runInChild(limits, [&] { return look().serialized().toStdString(); });
+  if (child.status != 0) return Seen{QStringLiteral("child failed with status %1").arg(child.status), {}, false, false, {}};
+  return Seen::parsed(child.text);
+}
+
+QStringList folderEntries(const QString& folder) {
+  return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// Restores the settings location when a test that moved it ends, passed or not.
+struct SettingsPathGuard {
+  QString normal;
+  ~SettingsPathGuard() { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, normal); }
+};
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -158,6 +230,10 @@ class MainWindowTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(dir_.isValid());
+    // Cases about permissions run as user 65534 when the tests run as root.
+    QVERIFY(QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                   QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                   QFile::ExeOther));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path(QStringLiteral("config")));
     picture_ = path(QStringLiteral("picture.png"));
     writeTestPicture(picture_);
@@ -578,6 +654,259 @@ class MainWindowTest : public QObject {
           QFAIL(qPrintable(QStringLiteral("window pixel (%1, %2) is %3, not %4")
                                .arg(x).arg(y).arg(shot.pixel(x, y), 8, 16).arg(want, 8, 16)));
       }
+  }
+
+  // Every kind of bad file through the open dialog, after a finished conversion: one
+  // message naming the file and the reason, and the window as it was. Pictures at the
+  // edges convert.
+  void badFileKeepsTheWindowAsItWas_data() {
+    QTest::addColumn<int>("which");
+    const auto& inputs = tavrix::testing::badInputs();
+    for (size_t i = 0; i < inputs.size(); ++i) QTest::newRow(inputs[i].kind.c_str()) << int(i);
+  }
+
+  void badFileKeepsTheWindowAsItWas() {
+    QFETCH(int, which);
+    const tavrix::testing::BadInput& input = tavrix::testing::badInputs()[size_t(which)];
+    if (input.needsUnprivileged && !tavrix::testing::canDropRoot()) QSKIP("this system does not let a child become user 65534");
+    const QString folder = path(QStringLiteral("bad-") + QString::fromStdString(input.kind));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QFile::setPermissions(folder, QFile::permissions(dir_.path())));
+
+    FakeDialogs fake;
+    fake.openAnswer = picture_;
+    MainWindow w(fake.dialogs());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    control<QComboBox>(w, "ComboBoxOutputMode")->setCurrentIndex(0);
+    QTest::mouseClick(control<QPushButton>(w, "ButtonLoad"), Qt::LeftButton);
+    QCOMPARE(buttonStates(w), QStringLiteral("11111"));
+    QVERIFY(fake.errors.isEmpty());
+
+    const QString bad = QFile::decodeName(QByteArray::fromStdString(input.make(folder.toStdString())));
+    fake.openAnswer = bad;
+    const Seen seen = actAndLook(w, fake, {input.needsUnprivileged, -1},
+                                 [&] { QTest::mouseClick(control<QPushButton>(w, "ButtonLoad"), Qt::LeftButton); });
+    qInfo("%s: %s", input.kind.c_str(), qPrintable(seen.errors.join(" | ")));
+    QCOMPARE(seen.title, kPrefix + "Ready");
+    QCOMPARE(seen.buttons, QStringLiteral("11111"));
+    if (input.reason.empty()) {
+      QCOMPARE(seen.errors, QStringList());
+      QVERIFY(!seen.sourceKept);
+      QVERIFY(!seen.resultKept);
+      QCOMPARE(w.sourceImage()->width, 320);
+      QCOMPARE(w.output().resultImage->width, 320);
+      QCOMPARE(w.output().prgImage.length, 12098);
+      return;
+    }
+    QCOMPARE(seen.errors.size(), 1);
+    const QString expected = bad + ": " + QString::fromStdString(input.reason);
+    QVERIFY2(seen.errors.first().startsWith(expected), qPrintable(seen.errors.first() + " / " + expected));
+    QVERIFY(seen.sourceKept);
+    QVERIFY(seen.resultKept);
+  }
+
+  // A save that fails: one message with the file and the system's reason, no file damaged,
+  // no temporary left, and both buttons still save to a good place.
+  void failedSaveKeepsFilesAndTheWindow_data() {
+    QTest::addColumn<QString>("place");  // under the row's folder: where the failing saves go
+    QTest::addColumn<int>("error");
+    QTest::newRow("read-only folder") << "ro" << int(EACCES);
+    QTest::newRow("full disk") << "disk" << 0;  // ENOSPC, or EFBIG under the stand-in limit
+    QTest::newRow("name of a folder") << "folders" << int(EISDIR);
+    QTest::newRow("folder does not exist") << "missing" << int(ENOENT);
+  }
+
+  void failedSaveKeepsFilesAndTheWindow() {
+    QFETCH(QString, place);
+    QFETCH(int, error);
+    const QString row = path(QStringLiteral("save-") + place);
+    const QString good = row + "/good";
+    QVERIFY(QDir().mkpath(good));
+    QVERIFY(QFile::setPermissions(row, QFile::permissions(dir_.path())));
+    tavrix::testing::handToNobody(good.toStdString());
+
+    std::optional<tavrix::testing::TinyDisk> disk;
+    tavrix::testing::ChildLimits limits;
+    QString target = row + "/" + place;  // the folder of result.png and result.prg
+    if (place == "ro") {
+      if (!tavrix::testing::canDropRoot()) QSKIP("this system does not let a child become user 65534");
+      QVERIFY(QDir().mkpath(target));
+      limits.withoutRoot = true;
+    } else if (place == "disk") {
+      disk.emplace((row + "/disk").toStdString());
+      target = QString::fromStdString(disk->dir().string());
+      limits = disk->limits();
+      error = disk->error();
+      qInfo("full disk: %s", disk->method());
+    } else if (place == "folders") {
+      QVERIFY(QDir().mkpath(target + "/result.png"));
+      QVERIFY(QDir().mkpath(target + "/result.prg"));
+      writeBytes(target + "/result.png/inside", "keep");
+    }
+    const bool existing = place == "ro" || place == "disk";
+    if (existing) {
+      writeBytes(target + "/result.png", "earlier png");
+      writeBytes(target + "/result.prg", "earlier prg");
+    }
+    if (place == "ro") {
+      QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup |
+                                                QFile::ReadOther | QFile::ExeOther));
+    }
+    const QStringList before = folderEntries(target);
+
+    FakeDialogs fake;
+    fake.openAnswer = picture_;
+    MainWindow w(fake.dialogs());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    control<QComboBox>(w, "ComboBoxOutputMode")->setCurrentIndex(0);
+    QTest::mouseClick(control<QPushButton>(w, "ButtonLoad"), Qt::LeftButton);
+    QCOMPARE(buttonStates(w), QStringLiteral("11111"));
+
+    fake.saveAnswers = {target + "/result.png", target + "/result.prg", good + "/again.png", good + "/again.prg"};
+    QStringList errorsAfterFailures;
+    const Seen seen = actAndLook(w, fake, limits, [&] {
+      QTest::mouseClick(control<QPushButton>(w, "ButtonSavePNG"), Qt::LeftButton);
+      QTest::mouseClick(control<QPushButton>(w, "ButtonSavePlus4"), Qt::LeftButton);
+      // The second pair must work: the failures left nothing stuck.
+      QTest::mouseClick(control<QPushButton>(w, "ButtonSavePNG"), Qt::LeftButton);
+      QTest::mouseClick(control<QPushButton>(w, "ButtonSavePlus4"), Qt::LeftButton);
+    });
+    qInfo("%s: %s", qPrintable(place), qPrintable(seen.errors.join(" | ")));
+    const QString reason = QString::fromLocal8Bit(std::strerror(error));
+    QCOMPARE(seen.errors, (QStringList{target + "/result.png: " + reason, target + "/result.prg: " + reason}));
+    QCOMPARE(seen.title, kPrefix + "Ready");
+    QCOMPARE(seen.buttons, QStringLiteral("11111"));
+    QVERIFY(seen.resultKept);
+
+    if (existing) {
+      QCOMPARE(fileBytes(target + "/result.png"), QByteArray("earlier png"));
+      QCOMPARE(fileBytes(target + "/result.prg"), QByteArray("earlier prg"));
+    }
+    if (place == "folders") QCOMPARE(fileBytes(target + "/result.png/inside"), QByteArray("keep"));
+    QCOMPARE(folderEntries(target), before);  // no temporary left behind
+    QCOMPARE(fileBytes(good + "/again.prg").size(), 12098);
+    QCOMPARE(QImage(good + "/again.png").size(), QSize(320, 200));
+  }
+
+  // Whatever the settings file holds, the window starts; reading stops at the first value
+  // that is missing or no int, and it and the rest keep their defaults.
+  void settingsFileGarbage_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QSize>("size");  // client size
+    QTest::addColumn<QList<int>>("indices");
+    const QByteArray values =
+        "Top=5\nLeft=7\nWidth=760\nHeight=700\nCrop=2\nSharpen=1\nOversaturate=4\nHDR=2\n"
+        "ColorRange=1\nColormap=1\nDither=3\nOutputMode=0\n";
+    const QList<int> all = {2, 1, 4, 2, 1, 1, 3, 0};
+    const QSize stored(752, 673), design(640, 488);
+    auto replaced = [&](const char* from, const char* to) { return QByteArray(values).replace(from, to); };
+    QByteArray garbage(4096, '\0');
+    std::mt19937 random(11);
+    for (char& c : garbage) c = char(random());
+
+    // The hand-written file is read as the window writes it.
+    QTest::newRow("all twelve, hand-written") << "[General]\n" + values << stored << all;
+    QTest::newRow("no section line") << values << stored << all;
+    QTest::newRow("binary garbage") << garbage << design << kDefaultIndices;
+    QTest::newRow("garbage after the values") << values + garbage << stored << all;
+    QTest::newRow("Top beyond int range") << replaced("Top=5", "Top=99999999999999999999") << design << kDefaultIndices;
+    QTest::newRow("Width 2^31") << replaced("Width=760", "Width=2147483648") << design << kDefaultIndices;
+    QTest::newRow("Crop below int range") << replaced("Crop=2", "Crop=-2147483649") << stored << kDefaultIndices;
+    QTest::newRow("Dither 2^32 + 3") << replaced("Dither=3", "Dither=4294967299") << stored
+                                     << QList<int>{2, 1, 4, 2, 1, 1, 0, 3};
+    QTest::newRow("Height without '='") << replaced("Height=700", "Height 700") << QSize(752, 488) << kDefaultIndices;
+    QTest::newRow("HDR as '=2'") << replaced("HDR=2", "=2") << stored << QList<int>{2, 1, 4, 0, 0, 0, 0, 3};
+    QTest::newRow("values in another section") << "[tavrix]\n" + values << design << kDefaultIndices;
+    // Qt reads the keys under an unclosed "[General" as General's.
+    QTest::newRow("section line cut off") << "[General\n" + values << stored << all;
+    QTest::newRow("another section midway") << replaced("Crop=2", "[Other]\nCrop=2") << stored << kDefaultIndices;
+  }
+
+  void settingsFileGarbage() {
+    QFETCH(QByteArray, content);
+    QFETCH(QSize, size);
+    QFETCH(QList<int>, indices);
+    SettingsPathGuard guard{path(QStringLiteral("config"))};
+    const QString folder = path(QStringLiteral("settings-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
+    QVERIFY(QDir().mkpath(folder + "/tavrix"));
+    writeBytes(folder + "/tavrix/tavrix.conf", content);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+
+    FakeDialogs fake;
+    QList<int> shown;
+    {
+      MainWindow w(fake.dialogs());
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      // QVariant::toInt (Qt 6.4) wraps a number beyond int range into range and calls it
+      // an int, so the reading does not stop there: 2^31 becomes -2^31, 2^32 + 3 becomes 3.
+      QEXPECT_FAIL("Width 2^31", "values beyond int range are wrapped, not refused", Abort);
+      QCOMPARE(w.size(), size);
+      QEXPECT_FAIL("Crop below int range", "values beyond int range are wrapped, not refused", Abort);
+      QEXPECT_FAIL("Dither 2^32 + 3", "values beyond int range are wrapped, not refused", Abort);
+      QCOMPARE(storedOrder(w.selectorIndices()), indices);
+      QVERIFY(w.close());
+    }
+    // Closing writes a whole file again, which the next start reads.
+    QVERIFY(fake.errors.isEmpty());
+    MainWindow again(fake.dialogs());
+    again.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
+    QCOMPARE(again.size(), size);
+    QCOMPARE(storedOrder(again.selectorIndices()), indices);
+  }
+
+  // A settings file the window cannot read: it starts with every default, and closing
+  // gives at most one message.
+  void settingsFileUnusable_data() {
+    QTest::addColumn<bool>("unreadable");  // false: the settings file is a folder
+    QTest::newRow("a folder") << false;
+    QTest::newRow("unreadable") << true;
+  }
+
+  void settingsFileUnusable() {
+    QFETCH(bool, unreadable);
+    if (unreadable && !tavrix::testing::canDropRoot()) QSKIP("this system does not let a child become user 65534");
+    SettingsPathGuard guard{path(QStringLiteral("config"))};
+    const QString folder = path(unreadable ? QStringLiteral("settings-unreadable") : QStringLiteral("settings-folder"));
+    const QString file = folder + "/tavrix/tavrix.conf";
+    QVERIFY(QDir().mkpath(folder + "/tavrix"));
+    QVERIFY(QFile::setPermissions(folder, QFile::permissions(dir_.path())));
+    QVERIFY(QFile::setPermissions(folder + "/tavrix", QFile::permissions(dir_.path())));
+    if (unreadable) {
+      writeBytes(file, "[General]\nTop=5\nLeft=7\nWidth=760\nHeight=700\nCrop=2\n");
+      QVERIFY(QFile::setPermissions(file, {}));
+    } else {
+      QVERIFY(QDir().mkpath(file));
+    }
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+
+    // The window is made and closed where the file is unreadable (a child without root).
+    auto startAndClose = [&]() -> std::string {
+      FakeDialogs fake;
+      MainWindow w(fake.dialogs());
+      w.show();
+      if (!QTest::qWaitForWindowExposed(&w)) return "not exposed";
+      QStringList indices;
+      for (int i : storedOrder(w.selectorIndices())) indices << QString::number(i);
+      w.close();
+      return QStringLiteral("%1x%2\n%3\n%4").arg(w.width()).arg(w.height()).arg(indices.join(',')).arg(fake.errors.join(" | "))
+          .toStdString();
+    };
+    const std::string text = unreadable ? tavrix::testing::runInChild({true, -1}, startAndClose).text : startAndClose();
+    const QStringList lines = QString::fromStdString(text).split('\n');
+    qInfo("%s", qPrintable(lines.join(" / ")));
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], QStringLiteral("640x488"));
+    QCOMPARE(lines[1], QStringLiteral("0,0,0,0,0,0,0,3"));
+    QVERIFY2(lines[2].isEmpty() || (!lines[2].contains(" | ") && lines[2].contains("settings could not be saved")),
+             qPrintable(lines[2]));
+    if (!unreadable) {
+      QVERIFY(QFileInfo(file).isDir());
+      QVERIFY2(lines[2].contains("settings could not be saved"), qPrintable(lines[2]));
+    }
   }
 
   void cleanupTestCase() { converted_.reset(); }
