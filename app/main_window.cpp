@@ -36,6 +36,10 @@ constexpr QSize kMinimumOuterSize{648, 515};
 // A stored outer size as a client size, in the range resize() accepts.
 int clientExtent(int outer, int frame) { return int(std::clamp<int64_t>(int64_t(outer) - frame, 0, QWIDGETSIZE_MAX)); }
 
+// A stored position, at most as far out as the widest window is wide: further out, the right or
+// bottom edge of the window would not fit in an int. The first showing centres the window anyway.
+int windowCoordinate(int stored) { return std::clamp(stored, -QWIDGETSIZE_MAX, QWIDGETSIZE_MAX); }
+
 std::string localPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 QString firstLocalFile(const QMimeData* mime) {
@@ -146,8 +150,8 @@ void MainWindow::applyStoredValues(const std::vector<int>& values) {
 
 void MainWindow::applySetting(int which, int value) {
   switch (which) {
-    case 0: move(x(), value); break;
-    case 1: move(value, y()); break;
+    case 0: move(x(), windowCoordinate(value)); break;
+    case 1: move(windowCoordinate(value), y()); break;
     // resize() holds the minimum size, which raises a stored size below it.
     case 2: resize(clientExtent(value, kFrameAllowance.width()), height()); break;
     case 3: resize(width(), clientExtent(value, kFrameAllowance.height())); break;

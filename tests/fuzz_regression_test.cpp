@@ -1,15 +1,24 @@
-// Inputs with which the fuzzers (fuzz/) found faults, each fed the same way again (load from
-// memory, prescale, convert) and held to the outcome it must have.
+// Inputs with which the fuzzers (fuzz/) found faults, each fed the same way again (pictures:
+// load from memory, prescale, convert; settings: the file the window reads at start-up) and
+// held to the outcome it must have.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <string>
 
 #include "app/io/image_io.h"
+#include "app/main_window.h"
+#include "app/settings_store.h"
 #include "convert/state.h"
 #include "tests/test_support.h"
 
@@ -72,6 +81,44 @@ TEST(FuzzRegression, ExtremelyThinPicturesAreCroppedToTheirMiddle) {
     EXPECT_EQ(out.resultImage->width, 320);
     EXPECT_EQ(out.resultImage->height, 200);
     EXPECT_EQ(out.prgImage.length, prgLengthFor(selectors.outputMode));
+  }
+}
+
+// Found by the settings fuzzer: a stored "Left" of 2147483647 and then the widest "Width" put
+// the hidden window's right edge past the largest int, where QRect wrapped it round to the
+// far left (undefined behaviour in its arithmetic). The window must stay a proper rectangle.
+TEST(FuzzRegression, FarOutStoredPositionsKeepTheWindowWhole) {
+  const char* const kFiles[] = {
+      // the file it failed on
+      "[General]\nTop=-2147483648\nLeft=2147483647\nWidth=2147483647\nHeight=-2147483648\nCrop=2147483647\n"
+      "Sharpen=-2147483648\nOversaturate=99\nHDR=-99\nColorRange=1\nColormap=1\nDither=1\nOutputMode=1\n",
+      "[General]\nTop=2147483647\nLeft=-2147483648\nWidth=2147483647\nHeight=2147483647\n",
+      "[General]\nTop=5\nLeft=2147483000\nWidth=700\nHeight=600\n",  // an ordinary size
+  };
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int argc = 1;
+  char name[] = "tavrix-tests";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  for (const char* file : kFiles) {
+    SCOPED_TRACE(file);
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    const QString path = openSettingsStore()->fileName();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(file);
+    out.close();
+
+    const MainWindow w;  // reads the file
+    for (const QRect& g : {w.geometry(), w.frameGeometry()}) {
+      EXPECT_GE(g.right(), g.left());
+      EXPECT_GE(g.bottom(), g.top());
+    }
+    EXPECT_GE(w.width(), 640);
+    EXPECT_GE(w.height(), 488);
   }
 }
 
