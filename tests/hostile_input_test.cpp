@@ -139,7 +139,7 @@ TEST_P(BadInputs, OneLineNoOutputAndTheGoodPictureStillConverts) {
   const CliRun r = runCli(work_, {"-q", "--mode", "normal", "-o", "out", arg, "good.png"}, {input.needsUnprivileged, -1});
   ASSERT_NE(r.status, testing::kChildHung) << "tavrix-cli did not finish within a minute";
   ASSERT_NE(r.status, testing::kChildCannotStart);
-  RecordProperty("status", r.status);
+  RecordProperty("exit_status", r.status);
   RecordProperty("stderr", r.err);
   EXPECT_TRUE(r.out.empty()) << r.out;
   expectConverted(out, "good");
