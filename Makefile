@@ -5,7 +5,7 @@ CLI       := $(BUILD_DIR)/tavrix-cli
 SAMPLE    := samples/coffee.png
 MODES     := normal qfli dfli xs-dfli
 
-.PHONY: all deps build test demo bench install check-sanitize clean
+.PHONY: all deps build test demo bench install check-sanitize fuzz clean
 
 all: build
 
@@ -45,10 +45,22 @@ check-sanitize: deps
 	cmake --build build-sanitize -j2
 	ctest --test-dir build-sanitize --output-on-failure -j2 -LE emulator
 
+# libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer (clang): builds build-fuzz/,
+# writes the seed corpus and runs each fuzzer for FUZZ_TIME seconds, one after the other.
+# The corpus grows in build-fuzz/fuzz-corpus/; what a fuzzer finds lands in build-fuzz/fuzz-crashes/
+# and fails the target.
+FUZZ_TIME ?= 60
+fuzz:
+	tools/install-deps.sh fuzz
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIX_FUZZ=ON
+	cmake --build build-fuzz -j2 --target convert_fuzzer settings_fuzzer make-fuzz-corpus
+	tools/make-fuzz-corpus build-fuzz
+	tools/run-fuzzers build-fuzz $(FUZZ_TIME)
+
 # The two programs, the desktop entry and the icon under PREFIX (default /usr/local).
 PREFIX ?= /usr/local
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD_DIR) build-sanitize $(OUT_DIR)
+	rm -rf $(BUILD_DIR) build-sanitize build-fuzz $(OUT_DIR)

@@ -1,6 +1,8 @@
 #!/bin/bash
 # Installs the Debian packages that building and testing tavrix need, when any is missing.
 # As root it installs them itself; otherwise it prints the one command to run.
+# Usage: tools/install-deps.sh [GROUP...]; the optional group "fuzz" adds clang and
+# libFuzzer (make fuzz).
 set -euo pipefail
 
 # One package a line; add new build or test dependencies here.
@@ -16,6 +18,18 @@ PACKAGES=(
   libgtest-dev
   libgmock-dev
 )
+
+# Optional groups, named on the command line.
+FUZZ_PACKAGES=(
+  clang
+  libclang-rt-14-dev
+)
+for group in "$@"; do
+  case "$group" in
+    fuzz) PACKAGES+=("${FUZZ_PACKAGES[@]}") ;;
+    *) echo "install-deps: unknown package group $group (known: fuzz)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${PACKAGES[@]}"; do
