@@ -66,9 +66,9 @@ std::string sizeText(long long width, long long height) { return std::to_string(
 
 void checkSize(const std::string& name, long long width, long long height, int bytesPerPixel) {
   if (width <= 0 || height <= 0) fail(name, "the picture has no pixels (" + sizeText(width, height) + ")");
-  const long long pixels = width * height;
-  if (pixels > kMaxPixels) fail(name, "too large: " + sizeText(width, height) + " is more than 100 megapixels");
-  if (pixels * bytesPerPixel > kMaxDecodedBytes)
+  // Divided, not multiplied: a PNG header declares up to 2^32 - 1 a side, whose product overflows.
+  if (width > kMaxPixels / height) fail(name, "too large: " + sizeText(width, height) + " is more than 100 megapixels");
+  if (width * height * bytesPerPixel > kMaxDecodedBytes)
     fail(name, "too large: " + sizeText(width, height) + " would take more than 1 GiB to decode");
 }
 
