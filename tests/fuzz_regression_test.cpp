@@ -16,6 +16,8 @@
 
 #include <string>
 
+#include <zlib.h>
+
 #include "app/io/image_io.h"
 #include "app/main_window.h"
 #include "app/settings_store.h"
@@ -81,6 +83,37 @@ TEST(FuzzRegression, ExtremelyThinPicturesAreCroppedToTheirMiddle) {
     EXPECT_EQ(out.resultImage->width, 320);
     EXPECT_EQ(out.resultImage->height, 200);
     EXPECT_EQ(out.prgImage.length, prgLengthFor(selectors.outputMode));
+  }
+}
+
+std::string be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+
+// A PNG of nothing but its header (8-bit RGB) and IEND, with correct CRCs.
+std::string pngHeaderOnly(uint32_t width, uint32_t height) {
+  auto chunk = [](const std::string& typeAndData) {
+    const auto crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(typeAndData.data()), uInt(typeAndData.size())));
+    return be32(uint32_t(typeAndData.size() - 4)) + typeAndData + be32(crc);
+  };
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR" + be32(width) + be32(height) + std::string("\x08\x02\0\0\0", 5)) +
+         chunk("IEND");
+}
+
+// Found by the picture fuzzer: a PNG header declaring 3416535504x3990789198 pixels made the size
+// check multiply past the largest long long (undefined behaviour; in practice a negative number
+// of pixels, which passed). Such a picture must be refused as too large before decoding.
+TEST(FuzzRegression, DeclaredSizesWhoseProductOverflowsAreTooLarge) {
+  struct Case {
+    uint32_t w, h;
+  };
+  const Case kCases[] = {{3416535504u, 3990789198u}, {0xFFFFFFFFu, 0xFFFFFFFFu}};
+  for (const Case& c : kCases) {
+    const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h);
+    try {
+      loadBytes(pngHeaderOnly(c.w, c.h), "huge.png");
+      ADD_FAILURE() << size << " loaded";
+    } catch (const FileError& e) {
+      EXPECT_NE(std::string(e.what()).find("huge.png: too large: " + size), std::string::npos) << e.what();
+    }
   }
 }
 
