@@ -5,7 +5,7 @@ CLI       := $(BUILD_DIR)/tavrix-cli
 SAMPLE    := samples/coffee.png
 MODES     := normal qfli dfli xs-dfli
 
-.PHONY: all deps build test demo bench install check-sanitize fuzz clean
+.PHONY: all deps build test test-sanitize demo bench install check-sanitize fuzz clean
 
 all: build
 
@@ -16,8 +16,10 @@ build: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD_DIR) -j2
 
+# The whole suite, then the core, I/O and command-line tests once more under the sanitizers.
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j2
+	$(MAKE) --no-print-directory test-sanitize
 
 demo: build
 	mkdir -p $(OUT_DIR)
@@ -39,9 +41,17 @@ demo: build
 bench: build
 	$(BUILD_DIR)/tavrix-bench
 
-# The whole test suite once more, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds with AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/.
+# test-sanitize (part of make test): tavrix-tests, which holds every test but the window's
+# and the emulator's. check-sanitize: everything, the window's tests included.
+SANITIZE_CONFIGURE := cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIX_SANITIZE=ON
+test-sanitize: deps
+	$(SANITIZE_CONFIGURE)
+	cmake --build build-sanitize -j2 --target tavrix-tests
+	ctest --test-dir build-sanitize --output-on-failure -j2 -LE emulator -E '^tavrix-gui-tests$$'
+
 check-sanitize: deps
-	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIX_SANITIZE=ON
+	$(SANITIZE_CONFIGURE)
 	cmake --build build-sanitize -j2
 	ctest --test-dir build-sanitize --output-on-failure -j2 -LE emulator
 
