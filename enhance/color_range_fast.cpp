@@ -108,12 +108,35 @@ __attribute__((target("avx2"))) void decompose8(const ConversionState& s, const 
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 
+// The least and second least distance of 16 lanes, with the target's number in the low four
+// bits of the least one's bit pattern: non-negative floats order as their bits do, so a key is
+// one integer minimum. Clearing four bits moves a distance by under 2^-19 of itself, well
+// inside the margin that decides whether the float winner can be trusted.
+struct LeastKey16 {
+  __m512i best, second;
+  TAVRIX_AVX512 LeastKey16() : best(_mm512_set1_epi32(-1)), second(best) {}
+  TAVRIX_AVX512 void add(__m512 d, int j) {
+    // (bits & ~15) | j; a NaN or negative pattern is a huge unsigned key, never the least.
+    const __m512i key = _mm512_ternarylogic_epi32(_mm512_castps_si512(d), _mm512_set1_epi32(~15), _mm512_set1_epi32(j), 0xEA);
+    second = _mm512_min_epu32(second, _mm512_max_epu32(best, key));
+    best = _mm512_min_epu32(best, key);
+  }
+  TAVRIX_AVX512 void merge(const LeastKey16& o) {
+    second = _mm512_min_epu32(_mm512_min_epu32(second, o.second), _mm512_max_epu32(best, o.best));
+    best = _mm512_min_epu32(best, o.best);
+  }
+  TAVRIX_AVX512 __m512i index() const { return _mm512_and_si512(best, _mm512_set1_epi32(15)); }
+  TAVRIX_AVX512 __m512 bestDistance() const { return _mm512_castsi512_ps(_mm512_andnot_si512(_mm512_set1_epi32(15), best)); }
+  TAVRIX_AVX512 __m512 secondDistance() const { return _mm512_castsi512_ps(_mm512_andnot_si512(_mm512_set1_epi32(15), second)); }
+};
+
 // Float squared distances of 16 lanes to target j.
 TAVRIX_AVX512 inline __m512 distance16(const Tables& tb, __m512 er, __m512 eg, __m512 eb, int j) {
   __m512 dr = _mm512_sub_ps(er, _mm512_set1_ps(tb.r[j]));
   __m512 dg = _mm512_sub_ps(eg, _mm512_set1_ps(tb.g[j]));
   __m512 db = _mm512_sub_ps(eb, _mm512_set1_ps(tb.b[j]));
-  return _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dr, dr), _mm512_mul_ps(dg, dg)), _mm512_mul_ps(db, db));
+  // Fused: fewer roundings than the separate steps, and the margin covers them either way.
+  return _mm512_fmadd_ps(dr, dr, _mm512_fmadd_ps(dg, dg, _mm512_mul_ps(db, db)));
 }
 
 // Sixteen targets t (SoA) to sixteen results (SoA).
@@ -127,16 +150,19 @@ TAVRIX_AVX512 void decompose16(const ConversionState& s, const Tables& tb, const
   alignas(64) int chosen[16];
   for (int n = 0; n < 128; ++n) {
     // Two runs of eight targets keep two comparison chains in flight.
-    Least16 run0(0), run1(0);
+    LeastKey16 run0, run1;
     for (int j = 0; j < 16; j += 2) {
       run0.add(distance16(tb, er, eg, eb, j), j);
       run1.add(distance16(tb, er, eg, eb, j + 1), j + 1);
     }
     run0.merge(run1);
-    __m512i idx = run0.index;
+    __m512i idx = run0.index();
     // Clear: the runner-up lies beyond the margin.
-    const __m512 limit = _mm512_add_ps(_mm512_mul_ps(run0.best, _mm512_set1_ps(float(kMargin))), _mm512_set1_ps(1e-30f));
-    unsigned unclear = ~unsigned(clearWinners(run0, _mm512_sub_ps(limit, run0.best), _mm512_set1_ps(1e9f))) & 0xFFFF;
+    const __m512 best = run0.bestDistance();
+    const __m512 limit = _mm512_add_ps(_mm512_mul_ps(best, _mm512_set1_ps(float(kMargin))), _mm512_set1_ps(1e-30f));
+    unsigned unclear = ~unsigned(_mm512_cmp_ps_mask(run0.secondDistance(), limit, _CMP_GT_OQ) &
+                                 _mm512_cmp_ps_mask(best, _mm512_set1_ps(1e9f), _CMP_LT_OQ)) &
+                       0xFFFF;
     if (unclear) {
       _mm512_store_ps(lanes[0], er);
       _mm512_store_ps(lanes[1], eg);
