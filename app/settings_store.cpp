@@ -1,5 +1,7 @@
 #include "app/settings_store.h"
 
+#include <limits>
+
 namespace tavrix {
 
 std::unique_ptr<QSettings> openSettingsStore() {
@@ -16,10 +18,14 @@ std::vector<int> readStoredValues(QSettings& store) {
   std::vector<int> values;
   for (const char* name : kSettingNames) {
     const QVariant stored = store.value(QString::fromLatin1(name));
+    // Read wide: QVariant::toInt wraps a number beyond int range into range and calls it an
+    // int, and such a number is as unreadable as text.
     bool isInteger = false;
-    const int value = stored.toInt(&isInteger);
-    if (!stored.isValid() || !isInteger) break;
-    values.push_back(value);
+    const qlonglong value = stored.toLongLong(&isInteger);
+    if (!stored.isValid() || !isInteger || value < std::numeric_limits<int>::min() ||
+        value > std::numeric_limits<int>::max())
+      break;
+    values.push_back(int(value));
   }
   return values;
 }
