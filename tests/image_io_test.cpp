@@ -344,6 +344,26 @@ TEST_F(Loading, SavedPngLoadsBackWithClearTopByte) {
   for (size_t i = 0; i < loaded.pixels.size(); ++i) ASSERT_EQ(loaded.pixels[i], picture.pixels[i] & 0xFFFFFF) << i;
 }
 
+// An uncompressed TGA begins 00 00 02 00, which by content reads as a Windows cursor; the
+// name's .tga must still load it. (Qt reads TGA 2.0 files, the ones with the closing
+// TRUEVISION-XFILE signature.)
+TEST_F(Loading, TgaWithoutSignatureLoadsByItsName) {
+  const int w = 5, h = 3;
+  std::string tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, char(w), 0, char(h), 0, 24, 0x20};  // top-left origin
+  Picture expected(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint8_t r = uint8_t(40 * x + 7), g = uint8_t(90 * y + 3), b = uint8_t(11 * x * y + 200);
+      tga += {char(b), char(g), char(r)};
+      expected.row(y)[x] = uint32_t(r) << 16 | uint32_t(g) << 8 | b;
+    }
+  tga += std::string(8, '\0') + "TRUEVISION-XFILE." + '\0';
+  writeAll(dir_ / "picture.tga", tga);
+  writeAll(dir_ / "picture.bin", tga);
+  EXPECT_EQ(loadPicture((dir_ / "picture.tga").string()).pixels, expected.pixels);
+  EXPECT_THROW(loadPicture((dir_ / "picture.bin").string()), FileError);
+}
+
 TEST_F(Loading, ErrorsNameTheFileAndTheReason) {
   const std::string photo = readAll(TAVRIX_TEST_DATA "/chelsea.png");
   writeAll(dir_ / "empty.png", "");

@@ -367,6 +367,23 @@ bool looksLikeText(QIODevice& device) {
   return true;
 }
 
+// TGA has no signature, and an uncompressed one (00 00 02 00 ...) reads as a Windows cursor
+// by its content. When the content's format fails, the format the name gives has a turn.
+QImage readBySuffix(QIODevice& device, const std::string& name, const QByteArray& triedFormat) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return {};
+  const QByteArray suffix = QByteArray::fromStdString(name.substr(dot + 1)).toLower();
+  if (suffix.isEmpty() || suffix == triedFormat || !QImageReader::supportedImageFormats().contains(suffix)) return {};
+  if (!device.seek(0)) return {};
+  QImageReader reader(&device, suffix);
+  reader.setDecideFormatFromContent(false);
+  reader.setAllocationLimit(kAllocationLimitMb);
+  reader.setAutoTransform(false);
+  if (!reader.canRead()) return {};
+  checkDeclaredSize(reader, name);
+  return reader.read();
+}
+
 Picture decodePicture(QIODevice& device, const std::string& name) {
   checkStructure(device, name);
   QImageReader reader(&device);
@@ -393,6 +410,7 @@ Picture decodePicture(QIODevice& device, const std::string& name) {
   checkDeclaredSize(reader, name);
 
   QImage image = reader.read();
+  if (image.isNull()) image = readBySuffix(device, name, reader.format());
   if (image.isNull()) {
     switch (reader.error()) {
       case QImageReader::UnsupportedFormatError:
