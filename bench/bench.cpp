@@ -16,14 +16,6 @@ namespace {
 using namespace tavrix;
 using Clock = std::chrono::steady_clock;
 
-struct QuietHost : Host {
-  ConversionSettings settings;
-  ConversionSettings readSettings() override { return settings; }
-  void setButtonsEnabled(bool) override {}
-  void showStatus(const std::string&, Pump) override {}
-  void repaint() override {}
-};
-
 struct Run {
   double total = 0;
   std::vector<std::pair<std::string, double>> stages;

@@ -28,6 +28,15 @@ class Host {
   virtual void repaint() = 0;
 };
 
+// A host no one watches: fixed settings, nothing shown (the benchmark, the fuzzer).
+struct QuietHost : Host {
+  ConversionSettings settings;
+  ConversionSettings readSettings() override { return settings; }
+  void setButtonsEnabled(bool) override {}
+  void showStatus(const std::string&, Pump) override {}
+  void repaint() override {}
+};
+
 // What outlives a conversion: ResultImage and PrgImage (with PrgLength).
 struct ConversionOutput {
   std::optional<Picture> resultImage;

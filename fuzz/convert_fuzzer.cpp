@@ -24,14 +24,6 @@ namespace {
 
 using namespace tavrix;
 
-struct QuietHost : Host {
-  ConversionSettings settings;
-  ConversionSettings readSettings() override { return settings; }
-  void setButtonsEnabled(bool) override {}
-  void showStatus(const std::string&, Pump) override {}
-  void repaint() override {}
-};
-
 void require(bool ok, const char* what) {
   if (ok) return;
   std::fprintf(stderr, "convert_fuzzer: %s\n", what);
