@@ -114,6 +114,16 @@ QString buttonStates(const MainWindow& w) {
   return s;
 }
 
+// Shows the window and loads the open dialog's answer in Normal, the quickest mode; the
+// caller checks QTest::currentTestFailed() after it.
+void showAndConvertInNormal(MainWindow& w) {
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  control<QComboBox>(w, "ComboBoxOutputMode")->setCurrentIndex(0);
+  QTest::mouseClick(control<QPushButton>(w, "ButtonLoad"), Qt::LeftButton);
+  QCOMPARE(buttonStates(w), QStringLiteral("11111"));
+}
+
 QByteArray fileBytes(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -676,11 +686,8 @@ class MainWindowTest : public QObject {
     FakeDialogs fake;
     fake.openAnswer = picture_;
     MainWindow w(fake.dialogs());
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    control<QComboBox>(w, "ComboBoxOutputMode")->setCurrentIndex(0);
-    QTest::mouseClick(control<QPushButton>(w, "ButtonLoad"), Qt::LeftButton);
-    QCOMPARE(buttonStates(w), QStringLiteral("11111"));
+    showAndConvertInNormal(w);
+    if (QTest::currentTestFailed()) return;
     QVERIFY(fake.errors.isEmpty());
 
     const QString bad = QFile::decodeName(QByteArray::fromStdString(input.make(folder.toStdString())));
@@ -758,11 +765,8 @@ class MainWindowTest : public QObject {
     FakeDialogs fake;
     fake.openAnswer = picture_;
     MainWindow w(fake.dialogs());
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    control<QComboBox>(w, "ComboBoxOutputMode")->setCurrentIndex(0);
-    QTest::mouseClick(control<QPushButton>(w, "ButtonLoad"), Qt::LeftButton);
-    QCOMPARE(buttonStates(w), QStringLiteral("11111"));
+    showAndConvertInNormal(w);
+    if (QTest::currentTestFailed()) return;
 
     fake.saveAnswers = {target + "/result.png", target + "/result.prg", good + "/again.png", good + "/again.prg"};
     QStringList errorsAfterFailures;
