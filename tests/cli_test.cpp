@@ -34,9 +34,8 @@ struct Outcome {
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tavrix-cli-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    root_ = testing::makeTempFolder("tavrix-cli");
+    ASSERT_FALSE(root_.empty());
     work_ = root_ / "work";
     fs::create_directory(work_);
   }

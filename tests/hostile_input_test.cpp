@@ -32,7 +32,7 @@ using testing::BadInput;
 using testing::ChildLimits;
 using testing::readAll;
 
-void writeAll(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+using testing::writeAll;
 
 std::vector<std::string> sorted(std::vector<std::string> names) {
   std::sort(names.begin(), names.end());
@@ -88,9 +88,8 @@ CliRun runCli(const fs::path& cwd, std::vector<std::string> args, const ChildLim
 class HostileFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tavrix-hostile-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    root_ = testing::makeTempFolder("tavrix-hostile");
+    ASSERT_FALSE(root_.empty());
     fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                fs::perms::others_read | fs::perms::others_exec);
     work_ = root_ / "work";

@@ -28,16 +28,13 @@ namespace fs = std::filesystem;
 
 using testing::readAll;
 
-void writeAll(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
+using testing::writeAll;
 
 class TempFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tavrix-io-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    dir_ = testing::makeTempFolder("tavrix-io");
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override {
     fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);

@@ -1,5 +1,7 @@
 #pragma once
 // Shared fixtures: a host that records what the driver reports, and small pictures.
+#include <stdlib.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -32,6 +34,16 @@ struct RecordingHost : Host {
 inline std::string readAll(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void writeAll(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// A new, empty folder of its own under the system's temporary folder ("" if none can be made).
+inline std::filesystem::path makeTempFolder(const std::string& prefix) {
+  std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+  return mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::path();
 }
 
 // A deterministic colourful test picture: smooth gradients with sharp blocks.
